@@ -1,0 +1,48 @@
+#include "channel/aes_handler.h"
+
+#include <mbedtls/base64.h>
+
+#include <stdexcept>
+
+namespace qv::sys {
+
+std::vector<std::uint8_t> base64DecodeBlocks(const std::string& text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const auto* source = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t length = 0;
+    if (mbedtls_base64_decode(nullptr, 0, &length, source, text.size()) != MBEDTLS_ERR_BASE64_BUFFER_TOO_SMALL ||
+        length == 0) {
+        return {};
+    }
+    std::vector<std::uint8_t> bytes(length);
+    if (mbedtls_base64_decode(bytes.data(), bytes.size(), &length, source, text.size()) != 0) {
+        return {};
+    }
+    bytes.resize(length - length % 16);
+    return bytes;
+}
+
+AesHandler::AesHandler(MessageHandler* next, const encryption::Key<16>& key)
+    : next(next), cipher(key, true)
+{
+    if (next == nullptr) {
+        throw std::invalid_argument("AesHandler needs a handler for the plain text");
+    }
+}
+
+void AesHandler::handleMessage(const std::string& payload)
+{
+    const std::vector<std::uint8_t> ciphertext = base64DecodeBlocks(payload);
+    if (ciphertext.empty()) {
+        next->handleMessage(std::string());
+        return;
+    }
+    std::vector<std::uint8_t> plain(ciphertext.size());
+    cipher.crypt(iv, ciphertext.data(), plain.data(), plain.size());
+    next->handleMessage(std::string(plain.begin() + 16, plain.end()));
+}
+
+} // namespace qv::sys

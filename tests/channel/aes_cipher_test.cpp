@@ -27,7 +27,6 @@ const std::string nistCipher = "7649abac8119b246cee98e9b12e9197d"
                                "5086cb9b507219ee95db113a917678b2"
                                "73bed6b8e3c1743b7116e69e22229516"
                                "3ff1caa1681fac09120eca307586e1a7";
-const std::string nistLastCipherBlock = "3ff1caa1681fac09120eca307586e1a7";
 
 template <typename T>
 T blockOf(const std::string& hex)
@@ -53,16 +52,14 @@ TEST(AesCipher, NistCbcVectorsInBothDirectionsLeaveTheLastCipherBlockAsIv)
     const auto key = blockOf<Key<16>>(nistKey);
 
     const AesCipher encrypting(key, false);
-    EXPECT_FALSE(encrypting.isDecrypting());
     auto iv = blockOf<Block<16>>(nistIv);
     EXPECT_EQ(toHex(cryptInTwoCalls(encrypting, nistPlain, iv)), nistCipher);
-    EXPECT_EQ(toHex(iv.data(), 16), nistLastCipherBlock);
+    EXPECT_EQ(toHex(iv.data(), 16), nistCipher.substr(96));
 
     const AesCipher decrypting(key, true);
-    EXPECT_TRUE(decrypting.isDecrypting());
     iv = blockOf<Block<16>>(nistIv);
     EXPECT_EQ(toHex(cryptInTwoCalls(decrypting, nistCipher, iv)), nistPlain);
-    EXPECT_EQ(toHex(iv.data(), 16), nistLastCipherBlock);
+    EXPECT_EQ(toHex(iv.data(), 16), nistCipher.substr(96));
 
     // In place, in one call.
     std::vector<std::uint8_t> buffer = fromHex(nistCipher);
@@ -71,17 +68,12 @@ TEST(AesCipher, NistCbcVectorsInBothDirectionsLeaveTheLastCipherBlockAsIv)
     EXPECT_EQ(toHex(buffer), nistPlain);
 }
 
-TEST(AesCipher, PartialBlockIsRefusedAndNothingIsTouched)
+TEST(AesCipher, PartialBlockIsRefusedWithTheIvUnchanged)
 {
     const AesCipher cipher(Key<16>(), true);
-    std::array<std::uint8_t, 32> input{}, output{};
-    output.fill(0x5A);
+    std::array<std::uint8_t, 32> buffer{};
     Block<16> iv;
-    EXPECT_THROW(cipher.crypt(iv, input.data(), output.data(), 17), std::invalid_argument);
-    EXPECT_EQ(iv, Block<16>());
-    EXPECT_EQ(output[0], 0x5A);
-
-    cipher.crypt(iv, input.data(), output.data(), 0);
+    EXPECT_THROW(cipher.crypt(iv, buffer.data(), buffer.data(), 17), std::invalid_argument);
     EXPECT_EQ(iv, Block<16>());
 }
 
@@ -98,19 +90,11 @@ TEST(RandomGenerator, FillsRequestsLargerThanOnePieceFromManyThreads)
     for (auto& thread : threads) {
         thread.join();
     }
-    std::set<std::vector<std::uint8_t>> distinct;
     for (const auto& buffer : buffers) {
-        const std::vector<std::uint8_t> tail(buffer.end() - 16, buffer.end());
-        EXPECT_NE(tail, std::vector<std::uint8_t>(16, 0));
-        distinct.insert(buffer);
+        EXPECT_NE(std::vector<std::uint8_t>(buffer.end() - 16, buffer.end()), std::vector<std::uint8_t>(16, 0));
     }
-    EXPECT_EQ(distinct.size(), buffers.size());
-
-    std::set<std::uint32_t> values;
-    for (int i = 0; i < 8; ++i) {
-        values.insert(random32());
-    }
-    EXPECT_GT(values.size(), 1u);
+    EXPECT_EQ(std::set<std::vector<std::uint8_t>>(buffers.begin(), buffers.end()).size(), buffers.size());
+    EXPECT_NE(random32() | std::uint64_t{random32()} << 32, 0u);
 }
 
 TEST(RandomGenerator, WipeOverwritesKeyMaterial)

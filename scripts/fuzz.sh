@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer target of the message channel with clang (ASan + UBSan)
+# in build/fuzz and runs it for the given number of seconds (default 300) from
+# a seed corpus of valid payloads. Findings land in fuzz-out/. Not part of CI.
+#   scripts/fuzz.sh [seconds]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-300}
+build=build/fuzz
+flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
+  -DQV_BUILD_TESTS=OFF -DQV_FUZZ=ON >/dev/null
+cmake --build "$build" --target qv_fuzz_message_channel qv_fuzz_seeds
+
+corpus=$build/corpus
+mkdir -p "$corpus" fuzz-out
+"$build/tools/fuzz/qv_fuzz_seeds" "$corpus"
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+"$build/tools/fuzz/qv_fuzz_message_channel" -max_total_time="$seconds" -max_len=4096 \
+  -artifact_prefix=fuzz-out/ -print_final_stats=1 "$corpus"

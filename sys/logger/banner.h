@@ -9,7 +9,7 @@ namespace qv::sys::Logger {
 // blank); fixed when the build is configured.
 std::string buildBanner();
 
-// `now` in local time as ctime renders it: "Www Mmm dd hh:mm:ss yyyy\n".
+// `now` in local time as the runtime's ctime renders it: "Www Mmm dd hh:mm:ss yyyy\n".
 // Empty when the time cannot be converted.
 std::string ctimeText(std::time_t now);
 

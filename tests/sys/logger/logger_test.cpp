@@ -74,6 +74,17 @@ struct Widget : virtual Logged {
     }
 };
 
+// Destroyed after the logger has ended at exit: logging then must stay harmless.
+struct LateLogger {
+    ~LateLogger() {
+        if (widget != nullptr) {
+            widget->log(kAlways, "after the end");
+            Widget("Late").log(kAlways, "after the end");
+        }
+    }
+    Widget* widget = nullptr;
+} lateLogger;
+
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> fields;
     std::stringstream stream(text);
@@ -104,6 +115,12 @@ TEST(Logger, RecordReachesTheModuleOutputsWithItsFields) {
     EXPECT_EQ(record.text, "hello 42");
     LogRecord(widget, kInfo, "@@ab\\cd@@", 1).end();
     EXPECT_EQ(capture.records.back().source, "@@ab\\cd@@");
+
+    struct Named : virtual Logged {
+        Named() : Identity("Dispatch") {}  // the default Logged takes the Identity's name
+    };
+    EXPECT_EQ(&Named().module(), &widget.module());
+    lateLogger.widget = new Widget("Dispatch");
 }
 
 TEST(Logger, RecordsAreWrittenOnlyWhereAnOutputAcceptsTheirLevel) {

@@ -40,9 +40,11 @@ void AesHandler::handleMessage(const std::string& payload)
         next->handleMessage(std::string());
         return;
     }
-    std::vector<std::uint8_t> plain(ciphertext.size());
-    cipher.crypt(iv, ciphertext.data(), plain.data(), plain.size());
-    next->handleMessage(std::string(plain.begin() + 16, plain.end()));
+    // Deciphered straight into the text; the sender's first block is then dropped.
+    std::string text(ciphertext.size(), '\0');
+    cipher.crypt(iv, ciphertext.data(), reinterpret_cast<std::uint8_t*>(&text[0]), text.size());
+    text.erase(0, 16);
+    next->handleMessage(text);
 }
 
 } // namespace qv::sys

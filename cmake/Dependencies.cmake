@@ -55,3 +55,9 @@ if(QV_BUILD_TESTS)
   endif()
   add_subdirectory(${QV_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 endif()
+
+# Build steps and test drivers use Debian's Python (python3-yaml is installed for it).
+if(EXISTS /usr/bin/python3 AND NOT DEFINED Python3_EXECUTABLE)
+  set(Python3_EXECUTABLE /usr/bin/python3 CACHE FILEPATH "Python used by the build and the tests")
+endif()
+find_package(Python3 COMPONENTS Interpreter REQUIRED)

@@ -1,0 +1,187 @@
+#include "app/record_writer.h"
+
+#include <cstdio>
+#include <ctime>
+#include <utility>
+
+namespace qv::telemetry {
+
+const char* const dockConnectedEventName = "Quorvane Dock Connected";
+const char* const endOfCacheEventName = "EndOfCache";
+
+namespace {
+
+// The range of the Windows runtime's 64-bit UTC conversion.
+constexpr std::int64_t earliestTimestamp = -43200;
+constexpr std::int64_t latestTimestamp = 32536846799;
+
+struct CivilDate {
+    std::int64_t year;
+    unsigned month; // 1..12
+    unsigned day;   // 1..31
+};
+
+// Proleptic Gregorian date of a day count since 1970-01-01 (after H. Hinnant).
+CivilDate civilFromDays(std::int64_t days) {
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
+    const unsigned day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    const unsigned month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    return {static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+
+} // namespace
+
+std::string standardZoneName() {
+    std::tm tm{};
+    tm.tm_year = 100;
+    tm.tm_mday = 1;
+    tm.tm_isdst = 0;
+    char zone[128] = {};
+    if (std::strftime(zone, sizeof zone, "%Z", &tm) == 0)
+        return std::string();
+    return zone;
+}
+
+namespace {
+
+std::string hostLine(const char* key, const std::vector<NetworkAdapter>& adapters) {
+    if (adapters.empty())
+        return std::string();
+    return std::string("    ") + key + ": " + adapters.front().macAddress.toText() + "\n";
+}
+
+bool needsQuotes(const std::string& value) {
+    if (value.empty())
+        return false;
+    static const std::string leadingIndicators = "-?:,[]{}#&*!|>'\"%@` ";
+    if (leadingIndicators.find(value.front()) != std::string::npos)
+        return true;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const auto c = static_cast<unsigned char>(value[i]);
+        if (c < 0x20 || c > 0x7E)
+            return true;
+        if (c == ':' && (i + 1 == value.size() || value[i + 1] == ' '))
+            return true;
+        if (c == '#' && value[i - 1] == ' ')
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<std::string> utcTimeText(std::int64_t timestamp) {
+    return utcTimeText(timestamp, standardZoneName());
+}
+
+std::optional<std::string> utcTimeText(std::int64_t timestamp, const std::string& zoneName) {
+    if (timestamp < earliestTimestamp || timestamp > latestTimestamp)
+        return std::nullopt;
+    static const char* const dayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const monthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::int64_t days = timestamp / 86400;
+    std::int64_t seconds = timestamp % 86400;
+    if (seconds < 0) {
+        seconds += 86400;
+        --days;
+    }
+    const CivilDate date = civilFromDays(days);
+    const auto weekday = static_cast<unsigned>(((days % 7) + 11) % 7); // 1970-01-01 was a Thursday
+    const auto twoDigits = [](std::string& out, unsigned value) {
+        out += static_cast<char>('0' + value / 10);
+        out += static_cast<char>('0' + value % 10);
+    };
+    std::string text;
+    text.reserve(32 + zoneName.size());
+    text += dayNames[weekday];
+    text += ' ';
+    text += monthNames[date.month - 1];
+    text += ' ';
+    twoDigits(text, date.day);
+    text += ' ';
+    twoDigits(text, static_cast<unsigned>(seconds / 3600));
+    text += ':';
+    twoDigits(text, static_cast<unsigned>(seconds / 60 % 60));
+    text += ':';
+    twoDigits(text, static_cast<unsigned>(seconds % 60));
+    text += ' ';
+    text += std::to_string(date.year); // 1969..3001: always four digits
+    text += ' ';
+    return text + zoneName;
+}
+
+std::string yamlScalar(const std::string& value) {
+    if (!needsQuotes(value))
+        return value;
+    std::string quoted = "\"";
+    for (const char ch : value) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += ch;
+        } else if (c < 0x20 || c > 0x7E) {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            quoted += escape;
+        } else {
+            quoted += ch;
+        }
+    }
+    return quoted + "\"";
+}
+
+OutputStream::OutputStream(std::ostream* out, HostFacts host, std::promise<std::int32_t>* endOfCache)
+    : out_(out), host_(std::move(host)), zoneName_(standardZoneName()), endOfCache_(endOfCache) {
+    out_->write("---\n", 4);
+}
+
+void OutputStream::receive(const TelemetryRecord& record) {
+    if (record.eventType == endOfCacheEventName) {
+        if (!endOfCache_)
+            throw std::future_error(std::future_errc::no_state);
+        endOfCache_->set_value(1);
+        return;
+    }
+    if (record.eventType != dockConnectedEventName)
+        return;
+    const std::string text = formatRecord(record);
+    if (text.empty())
+        return;
+    // One write and one flush, so that a record is never split by other output.
+    out_->write(text.data(), static_cast<std::streamsize>(text.size()));
+    out_->flush();
+}
+
+std::string OutputStream::formatRecord(const TelemetryRecord& record) const {
+    if (!record.macAddress.isSet())
+        return std::string();
+    const auto time = utcTimeText(record.timestamp, zoneName_);
+    std::string text;
+    text.reserve(320);
+    text += "-\n  event_type: ";
+    text += yamlScalar(record.eventType);
+    text += "\n  time: ";
+    text += time ? yamlScalar(*time) : "invalid timestamp " + std::to_string(record.timestamp);
+    text += "\n  dock: \n    mac_address: ";
+    text += record.macAddress.toText();
+    text += "\n";
+    if (record.fwVersion.isSet()) {
+        text += "    fw_version: ";
+        text += record.fwVersion.toText();
+        text += "\n";
+    }
+    text += "  host: \n    computer_name: ";
+    text += yamlScalar(host_.computerName);
+    text += "\n";
+    text += hostLine("mac_address", host_.wiredAdapters);
+    text += hostLine("wifi_mac_address", host_.wirelessAdapters);
+    return text;
+}
+
+} // namespace qv::telemetry

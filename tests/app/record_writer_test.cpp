@@ -1,0 +1,158 @@
+#include "app/record_writer.h"
+#include "telemetry_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+using namespace qv::telemetry;
+using namespace qv::telemetry::test;
+
+namespace {
+
+// Counts flushes so a test can see that a record is one write and one flush.
+class CountingBuffer : public std::stringbuf {
+public:
+    int flushes = 0;
+    int writes = 0;
+
+protected:
+    int sync() override {
+        ++flushes;
+        return 0;
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        ++writes;
+        return std::stringbuf::xsputn(s, n);
+    }
+};
+
+TelemetryRecord connected(std::int64_t timestamp, const MacAddress& address, FirmwareVersion version = {}) {
+    return TelemetryRecord{dockConnectedEventName, timestamp, address, version};
+}
+
+class RecordWriter : public ::testing::Test {
+protected:
+    void SetUp() override { zone = useTimeZone("UTC"); }
+    std::string zone;
+    std::ostringstream out;
+    std::promise<std::int32_t> signal;
+};
+
+} // namespace
+
+TEST_F(RecordWriter, ExampleRecordIsTheTenDocumentedLines) {
+    OutputStream writer(&out, exampleHost(), &signal);
+    writer.receive(connected(1700000000, mac(0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e), {1, 2, 3}));
+    EXPECT_EQ(out.str(), "---\n"
+                         "-\n"
+                         "  event_type: Quorvane Dock Connected\n"
+                         "  time: Tue Nov 14 22:13:20 2023 " + zone + "\n"
+                         "  dock: \n"
+                         "    mac_address: 00:1a:2b:3c:4d:5e\n"
+                         "    fw_version: 1.2.3\n"
+                         "  host: \n"
+                         "    computer_name: HOST1\n"
+                         "    mac_address: 10:20:30:40:50:60\n"
+                         "    wifi_mac_address: a0:b0:c0:d0:e0:f0\n");
+    EXPECT_FALSE(zone.empty());
+}
+
+TEST_F(RecordWriter, OptionalLinesFollowVersionAndHostAdapters) {
+    HostFacts host;
+    host.wiredAdapters = {adapter(mac(1, 1, 1, 1, 1, 1), AdapterKind::Ethernet),
+                          adapter(mac(2, 2, 2, 2, 2, 2), AdapterKind::Ethernet)};
+    const OutputStream twoWired(&out, host, &signal);
+    const auto text = twoWired.formatRecord(connected(0, mac(0, 0, 0, 0, 0, 9), {0, 0, 1}));
+    EXPECT_EQ(text, "-\n"
+                    "  event_type: Quorvane Dock Connected\n"
+                    "  time: Thu Jan 01 00:00:00 1970 " + zone + "\n"
+                    "  dock: \n"
+                    "    mac_address: 00:00:00:00:00:09\n"
+                    "    fw_version: 0.0.1\n"
+                    "  host: \n"
+                    "    computer_name: \n"
+                    "    mac_address: 01:01:01:01:01:01\n");
+
+    const OutputStream bare(&out, HostFacts{}, &signal);
+    const auto noVersion = bare.formatRecord(connected(0, mac(0, 0, 0, 0, 0, 9)));
+    EXPECT_EQ(noVersion.find("fw_version"), std::string::npos);
+    EXPECT_NE(noVersion.find("  host: \n    computer_name: \n"), std::string::npos);
+    EXPECT_EQ(noVersion.substr(noVersion.size() - 20), "    computer_name: \n");
+}
+
+TEST_F(RecordWriter, OnlyTheExactDockConnectedNameWithAMacIsWritten) {
+    CountingBuffer buffer;
+    std::ostream stream(&buffer);
+    OutputStream writer(&stream, exampleHost(), &signal);
+    EXPECT_EQ(buffer.str(), "---\n");
+    EXPECT_EQ(buffer.flushes, 0);
+
+    writer.receive(connected(1, MacAddress()));
+    for (const char* name : {"quorvane dock connected", "Quorvane Dock Connected ", "Dock Left", ""})
+        writer.receive(TelemetryRecord{name, 1, mac(1, 2, 3, 4, 5, 6), {}});
+    EXPECT_EQ(buffer.str(), "---\n");
+    EXPECT_EQ(buffer.flushes, 0);
+
+    const int writesBefore = buffer.writes;
+    writer.receive(connected(1, mac(1, 2, 3, 4, 5, 6)));
+    EXPECT_EQ(buffer.writes - writesBefore, 1);
+    EXPECT_EQ(buffer.flushes, 1);
+}
+
+TEST_F(RecordWriter, EndOfCacheCompletesTheSignalOnceAndWritesNothing) {
+    OutputStream writer(&out, exampleHost(), &signal);
+    auto future = signal.get_future();
+    writer.receive(TelemetryRecord{endOfCacheEventName, 0, mac(1, 2, 3, 4, 5, 6), {}});
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    EXPECT_EQ(future.get(), 1);
+    try {
+        writer.receive(TelemetryRecord{endOfCacheEventName, 0, {}, {}});
+        FAIL();
+    } catch (const std::future_error& e) {
+        EXPECT_EQ(e.code(), std::future_errc::promise_already_satisfied);
+    }
+    EXPECT_EQ(out.str(), "---\n");
+
+    OutputStream unsignalled(&out, HostFacts{}, nullptr);
+    try {
+        unsignalled.receive(TelemetryRecord{endOfCacheEventName, 0, {}, {}});
+        FAIL();
+    } catch (const std::future_error& e) {
+        EXPECT_EQ(e.code(), std::future_errc::no_state);
+    }
+}
+
+TEST_F(RecordWriter, UtcTimeTextCoversTheRuntimeRangeAndRefusesTheRest) {
+    EXPECT_EQ(utcTimeText(-43200), "Wed Dec 31 12:00:00 1969 " + zone);
+    EXPECT_EQ(utcTimeText(951782400), "Tue Feb 29 00:00:00 2000 " + zone);
+    EXPECT_EQ(utcTimeText(4107542399), "Sun Feb 28 23:59:59 2100 " + zone);
+    EXPECT_EQ(utcTimeText(32536846799), "Mon Jan 19 20:59:59 3001 " + zone);
+    EXPECT_EQ(utcTimeText(-43201), std::nullopt);
+    EXPECT_EQ(utcTimeText(32536846800), std::nullopt);
+    EXPECT_EQ(utcTimeText(INT64_MIN), std::nullopt);
+
+    const OutputStream writer(&out, HostFacts{}, &signal);
+    const auto text = writer.formatRecord(connected(-50000, mac(1, 2, 3, 4, 5, 6)));
+    EXPECT_NE(text.find("\n  time: invalid timestamp -50000\n"), std::string::npos) << text;
+}
+
+TEST_F(RecordWriter, ZoneNameComesFromTheHostAndIsNotAnOffset) {
+    const std::string eastern = useTimeZone("EST5EDT");
+    const auto text = utcTimeText(1700000000);
+    useTimeZone("UTC");
+    ASSERT_TRUE(text);
+    EXPECT_EQ(*text, "Tue Nov 14 22:13:20 2023 " + eastern);
+}
+
+TEST(YamlScalar, PlainTextStaysAndUnsafeTextIsQuoted) {
+    for (const char* plain : {"", "HOST1", "DESKTOP-4F2K", "Tue Nov 14 22:13:20 2023 UTC", "a:b", "x#1"})
+        EXPECT_EQ(yamlScalar(plain), plain);
+    EXPECT_EQ(yamlScalar("HOST: X"), "\"HOST: X\"");
+    EXPECT_EQ(yamlScalar("{ABC}"), "\"{ABC}\"");
+    EXPECT_EQ(yamlScalar("A #1"), "\"A #1\"");
+    EXPECT_EQ(yamlScalar("end:"), "\"end:\"");
+    EXPECT_EQ(yamlScalar("-x"), "\"-x\"");
+    EXPECT_EQ(yamlScalar("M\xFCnchen \"1\"\\"), "\"M\\xFCnchen \\\"1\\\"\\\\\"");
+    EXPECT_EQ(yamlScalar("tab\there"), "\"tab\\x09here\"");
+}

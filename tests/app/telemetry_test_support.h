@@ -1,0 +1,42 @@
+#pragma once
+
+#include "app/record_writer.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+namespace qv::telemetry::test {
+
+inline MacAddress mac(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d, std::uint8_t e,
+                      std::uint8_t f) {
+    return MacAddress(std::array<std::uint8_t, 6>{a, b, c, d, e, f});
+}
+
+inline NetworkAdapter adapter(const MacAddress& address, AdapterKind kind) {
+    return NetworkAdapter{"PCI\\VEN_8086&DEV_15BB\\3&11583659&0&FE", address, kind};
+}
+
+// The host of the example record: HOST1 with one wired and one Wi-Fi adapter.
+inline HostFacts exampleHost() {
+    HostFacts host;
+    host.computerName = "HOST1";
+    host.wiredAdapters = {adapter(mac(0x10, 0x20, 0x30, 0x40, 0x50, 0x60), AdapterKind::Ethernet)};
+    host.wirelessAdapters = {adapter(mac(0xa0, 0xb0, 0xc0, 0xd0, 0xe0, 0xf0), AdapterKind::Wireless)};
+    return host;
+}
+
+// Pins the runtime's time zone and returns the standard-time name it reports.
+inline std::string useTimeZone(const char* tz) {
+#ifdef _WIN32
+    _putenv_s("TZ", tz);
+    _tzset();
+    return _tzname[0];
+#else
+    setenv("TZ", tz, 1);
+    tzset();
+    return tzname[0];
+#endif
+}
+
+} // namespace qv::telemetry::test

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Messages per second through the message chain against the library floor,
+# natively and under Wine, in optimised builds of their own.
+#   scripts/bench.sh [messages] [rounds]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh >/dev/null
+messages=${1:-20000}
+rounds=${2:-5}
+
+cmake -S . -B build/bench-native -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_TESTS=OFF >/dev/null
+cmake --build build/bench-native --target qv_chain_bench | grep -v "^\[" || true
+cmake -S . -B build/bench-windows -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_TESTS=OFF \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+cmake --build build/bench-windows --target qv_chain_bench | grep -v "^\[" || true
+
+build/bench-native/tools/qv_chain_bench "$messages" "$rounds"
+QV_WINEPREFIX=$PWD/build/bench-windows/wineprefix \
+  cmake/wine-run.sh build/bench-windows/tools/qv_chain_bench.exe "$messages" "$rounds"

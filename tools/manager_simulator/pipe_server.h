@@ -1,0 +1,48 @@
+#pragma once
+
+#include "tools/manager_simulator/options.h"
+
+#include <boost/noncopyable.hpp>
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qv::simulator {
+
+struct RunSummary {
+    int status = exitDone;
+    std::uint64_t sent = 0; // pipe messages written, good and bad
+    std::uint64_t goodSent = 0;
+    std::uint64_t badSent = 0;
+    std::uint64_t bytes = 0;
+    std::uint64_t notDelivered = 0; // failed writes (the message goes to the next client)
+    std::uint64_t unsent = 0;       // of the shared plan, when the run ended before its end
+    std::uint64_t clients = 0;
+    std::string error; // what failed, with exitFailure
+};
+
+// The server end of the manager's pipe: one instance at a time, the next one
+// created before the current one is closed, so that the name never vanishes
+// while clients come and go. Writes the frames of the plan in order and
+// reports each on `report`.
+// Threads: run() on one thread; requestStop() from any thread, also from a
+// console control handler.
+class PipeServer : boost::noncopyable {
+public:
+    // `lines` must not be empty. Throws std::runtime_error when the key store
+    // does not give the channel key or the stop event cannot be created.
+    PipeServer(Options options, std::vector<std::string> lines, std::ostream& report);
+    ~PipeServer();
+
+    RunSummary run();
+    void requestStop();
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl;
+};
+
+} // namespace qv::simulator

@@ -1,0 +1,67 @@
+#include "tools/manager_simulator/options.h"
+
+#include "channel/dock_event.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace qv::simulator;
+
+TEST(SimulatorOptions, ReadsValuesInBothSpellingsAndRefusesBadArgumentsByName)
+{
+    const Options options = parseOptions({"-p", "\\\\.\\pipe\\qvm_test_1", "-n", "3", "--delay=25", "--bad",
+                                          "short,wrong-key", "--bad-every=2", "--linger", "client", "--each-client"});
+    EXPECT_EQ(options.fullPipeName(), "\\\\.\\pipe\\qvm_test_1");
+    EXPECT_EQ(options.repeat + options.delayMs + options.badEvery, 3u + 25u + 2u);
+    EXPECT_EQ(options.badKinds, (std::vector<FrameKind>{FrameKind::Short, FrameKind::WrongKey}));
+    EXPECT_EQ(options.lingerMs, lingerUntilClientCloses);
+    EXPECT_TRUE(options.eachClient);
+    EXPECT_EQ(parseOptions({}).fullPipeName(), "\\\\.\\pipe\\qvm_message_server");
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"--bogus"}, "unknown argument '--bogus'"},
+        {{"--delay"}, "--delay: a value is missing"},
+        {{"-n", "0"}, "at least once"},
+        {{"--close-after", "-1"}, "'-1' is not a whole number"},
+        {{"--clients", "99999999999999999999"}, "too large"},
+        {{"--wait", "4294967295"}, "too long"},
+        {{"--bad", "short,,not-json"}, "unknown bad frame kind ''"},
+        {{"--bad", "good"}, "unknown bad frame kind 'good'"},
+        {{"--pipe", "a\\b"}, "not a pipe name"},
+        {{"--pipe", "\\\\.\\pipe\\"}, "not a pipe name"},
+        {{"--each-client=yes"}, "takes no value"},
+    };
+    for (const auto& [args, expected] : refused) {
+        try {
+            parseOptions(args);
+            ADD_FAILURE() << "accepted " << args.front();
+        } catch (const UsageError& e) {
+            EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(SimulatorInput, FileLinesAreKeptAsTheyAreAndTheSampleCacheDecodes)
+{
+    std::istringstream in("{\"a\":1}\r\n\n   \t\r\nnot json at all\n  {\"b\":2}  \n{\"c\":3}");
+    EXPECT_EQ(readEventLines(in),
+              (std::vector<std::string>{"{\"a\":1}", "not json at all", "  {\"b\":2}  ", "{\"c\":3}"}));
+
+    int connects = 0;
+    int leaves = 0;
+    std::int64_t previous = 0;
+    for (const std::string& line : sampleCache(1700000000)) {
+        const qv::telemetry::DockEventMessage event = qv::telemetry::decodeDockEvent(line);
+        connects += event.event == 3;
+        leaves += event.event == 2;
+        EXPECT_TRUE(event.macAddress.isSet() && event.fwVersion.isSet()) << line;
+        EXPECT_GE(event.timestamp, previous);
+        previous = event.timestamp;
+    }
+    EXPECT_EQ(previous, 1700000000);
+    EXPECT_GT(connects, 0);
+    EXPECT_GT(leaves, 0);
+}

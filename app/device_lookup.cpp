@@ -110,8 +110,8 @@ std::string DeviceInfo::deviceInstanceId() const {
     if (required == 0)
         return std::string();
     auto buffer = std::make_unique<char[]>(required);
-    if (!SetupDiGetDeviceInstanceIdA(set_, const_cast<SP_DEVINFO_DATA*>(&data_), buffer.get(),
-                                     required, nullptr))
+    if (!SetupDiGetDeviceInstanceIdA(set_, const_cast<SP_DEVINFO_DATA*>(&data_), buffer.get(), required,
+                                     nullptr))
         return std::string();
     return textUpToZero(buffer.get(), required);
 }
@@ -119,8 +119,8 @@ std::string DeviceInfo::deviceInstanceId() const {
 std::string DeviceInfo::driverKeyValue(const std::string& name) const {
     if (!isValid())
         return std::string();
-    DeviceRegKey key(SetupDiOpenDevRegKey(set_, const_cast<SP_DEVINFO_DATA*>(&data_),
-                                          DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ));
+    DeviceRegKey key(SetupDiOpenDevRegKey(set_, const_cast<SP_DEVINFO_DATA*>(&data_), DICS_FLAG_GLOBAL, 0,
+                                          DIREG_DRV, KEY_READ));
     if (!key.isOpen())
         return std::string();
     DWORD type = 0;
@@ -130,8 +130,8 @@ std::string DeviceInfo::driverKeyValue(const std::string& name) const {
     // One spare zero byte ends a string stored without its terminator.
     const std::size_t capacity = static_cast<std::size_t>(size) + 1;
     auto buffer = std::make_unique<char[]>(capacity);
-    if (RegQueryValueExA(key.get(), name.c_str(), nullptr, &type,
-                         reinterpret_cast<BYTE*>(buffer.get()), &size) != ERROR_SUCCESS)
+    if (RegQueryValueExA(key.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.get()),
+                         &size) != ERROR_SUCCESS)
         return std::string();
     if (type != REG_SZ)
         return std::string();

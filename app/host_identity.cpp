@@ -93,8 +93,8 @@ std::vector<NetworkAdapter> listAdapters(const IP_ADAPTER_INFO* chain, const Dev
             continue;
         // The first six bytes, whatever AddressLength says.
         static_assert(sizeof(info->Address) >= MacAddress::size, "hardware address buffer too short");
-        adapters.push_back(NetworkAdapter{std::move(deviceInstanceId), MacAddress(info->Address),
-                                          kindOf(info->Type)});
+        adapters.push_back(
+            NetworkAdapter{std::move(deviceInstanceId), MacAddress(info->Address), kindOf(info->Type)});
     }
     return adapters;
 }

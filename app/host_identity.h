@@ -66,8 +66,7 @@ std::vector<NetworkAdapter> wiredPciAdapters(const _IP_ADAPTER_INFO* chain, cons
 
 std::vector<NetworkAdapter> wirelessPciAdapters(const AdapterInfoList& snapshot,
                                                 const DeviceIdLookup& lookup = deviceInstanceIdForAdapter);
-std::vector<NetworkAdapter> wirelessPciAdapters(const _IP_ADAPTER_INFO* chain,
-                                                const DeviceIdLookup& lookup);
+std::vector<NetworkAdapter> wirelessPciAdapters(const _IP_ADAPTER_INFO* chain, const DeviceIdLookup& lookup);
 
 // The NetBIOS computer name; empty when it cannot be read.
 std::string computerName();

@@ -48,8 +48,7 @@ class OutputStream : public Receiver {
 public:
     // `out` and `endOfCache` must outlive the writer. Writes the document
     // start line (not flushed).
-    OutputStream(std::ostream* out, const AdapterInfoList& adapters,
-                 std::promise<std::int32_t>* endOfCache);
+    OutputStream(std::ostream* out, const AdapterInfoList& adapters, std::promise<std::int32_t>* endOfCache);
     OutputStream(std::ostream* out, HostFacts host, std::promise<std::int32_t>* endOfCache);
 
     OutputStream(const OutputStream&) = delete;

@@ -6,14 +6,14 @@
 
 namespace qv::sys {
 
-std::vector<std::uint8_t> base64DecodeBlocks(const std::string& text)
-{
+std::vector<std::uint8_t> base64DecodeBlocks(const std::string& text) {
     if (text.empty()) {
         return {};
     }
     const auto* source = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t length = 0;
-    if (mbedtls_base64_decode(nullptr, 0, &length, source, text.size()) != MBEDTLS_ERR_BASE64_BUFFER_TOO_SMALL ||
+    if (mbedtls_base64_decode(nullptr, 0, &length, source, text.size()) !=
+            MBEDTLS_ERR_BASE64_BUFFER_TOO_SMALL ||
         length == 0) {
         return {};
     }
@@ -25,16 +25,13 @@ std::vector<std::uint8_t> base64DecodeBlocks(const std::string& text)
     return bytes;
 }
 
-AesHandler::AesHandler(MessageHandler* next, const encryption::Key<16>& key)
-    : next(next), cipher(key, true)
-{
+AesHandler::AesHandler(MessageHandler* next, const encryption::Key<16>& key) : next(next), cipher(key, true) {
     if (next == nullptr) {
         throw std::invalid_argument("AesHandler needs a handler for the plain text");
     }
 }
 
-void AesHandler::handleMessage(const std::string& payload)
-{
+void AesHandler::handleMessage(const std::string& payload) {
     const std::vector<std::uint8_t> ciphertext = base64DecodeBlocks(payload);
     if (ciphertext.empty()) {
         next->handleMessage(std::string());

@@ -24,8 +24,8 @@ namespace {
 // A floating number that does not fit its target integer has no defined
 // conversion; it is refused like a value of the wrong type would be.
 [[noreturn]] void throwOutOfRange(const json& value, const char* target) {
-    throw json::out_of_range::create(
-        406, "number " + value.dump() + " is out of range for " + target, nullptr);
+    throw json::out_of_range::create(406, "number " + value.dump() + " is out of range for " + target,
+                                     nullptr);
 }
 
 std::int64_t toInt64(const json& value) {
@@ -159,8 +159,8 @@ std::string FirmwareVersion::toText() const {
     return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch);
 }
 
-DockEventMessage::DockEventMessage(std::uint16_t event_, std::string deviceId_,
-                                   const MacAddress& macAddress_, const FirmwareVersion& fwVersion_)
+DockEventMessage::DockEventMessage(std::uint16_t event_, std::string deviceId_, const MacAddress& macAddress_,
+                                   const FirmwareVersion& fwVersion_)
     : deviceId(std::move(deviceId_)), macAddress(macAddress_), fwVersion(fwVersion_), event(event_) {
     using namespace std::chrono;
     timestamp = duration_cast<seconds>(system_clock::now().time_since_epoch()).count();

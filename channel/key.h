@@ -24,8 +24,7 @@ public:
     std::uint8_t& operator[](std::size_t i) noexcept { return bytes[i]; }
     std::uint8_t operator[](std::size_t i) const noexcept { return bytes[i]; }
 
-    friend bool operator==(const Block& a, const Block& b) noexcept
-    {
+    friend bool operator==(const Block& a, const Block& b) noexcept {
         return std::memcmp(a.bytes, b.bytes, N) == 0;
     }
     friend bool operator!=(const Block& a, const Block& b) noexcept { return !(a == b); }

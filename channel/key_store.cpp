@@ -12,28 +12,24 @@ constexpr std::size_t digestSize = 32;
 constexpr std::size_t lengthWord = 9;
 constexpr std::size_t firstKeyWord = 10;
 
-std::uint32_t loadWord(const std::uint8_t* bytes)
-{
+std::uint32_t loadWord(const std::uint8_t* bytes) {
     return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
            std::uint32_t{bytes[3]} << 24;
 }
 
-void storeWord(std::uint8_t* bytes, std::uint32_t value)
-{
+void storeWord(std::uint8_t* bytes, std::uint32_t value) {
     for (std::size_t i = 0; i < wordSize; ++i) {
         bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
     }
 }
 
 // Stored bytes b0..b3 (lowest first) read as b1, b3, b0, b2.
-std::uint32_t rearranged(const std::uint8_t* bytes)
-{
+std::uint32_t rearranged(const std::uint8_t* bytes) {
     return std::uint32_t{bytes[1]} | std::uint32_t{bytes[3]} << 8 | std::uint32_t{bytes[0]} << 16 |
            std::uint32_t{bytes[2]} << 24;
 }
 
-std::uint32_t rotateLeft(std::uint32_t value, unsigned bits)
-{
+std::uint32_t rotateLeft(std::uint32_t value, unsigned bits) {
     return value << bits | value >> (32 - bits);
 }
 
@@ -44,8 +40,7 @@ public:
     const std::uint8_t* word(std::size_t i) const { return words + wordSize * i; }
 
     // The mask as a repeating sequence: bytes p..p+3, each taken modulo its length.
-    std::uint32_t mask(std::size_t p) const
-    {
+    std::uint32_t mask(std::size_t p) const {
         std::uint8_t bytes[wordSize];
         for (std::size_t i = 0; i < wordSize; ++i) {
             bytes[i] = table.mask[(p + i) % keyStoreMaskSize];
@@ -61,8 +56,7 @@ private:
 } // namespace
 
 bool getKey(const KeyStoreTable& table, std::uint32_t keyNumber, std::uint8_t* output, std::size_t length,
-            std::uint32_t& tag)
-{
+            std::uint32_t& tag) {
     if (keyNumber >= keyStoreIndexSize || table.index[keyNumber] == missingKey) {
         return false;
     }
@@ -115,8 +109,7 @@ bool getKey(const KeyStoreTable& table, std::uint32_t keyNumber, std::uint8_t* o
 
 } // namespace detail
 
-bool getKey(std::uint32_t keyNumber, std::uint8_t* output, std::size_t length, std::uint32_t& tag)
-{
+bool getKey(std::uint32_t keyNumber, std::uint8_t* output, std::size_t length, std::uint32_t& tag) {
     return detail::getKey(detail::keyStoreTable, keyNumber, output, length, tag);
 }
 

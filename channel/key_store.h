@@ -25,7 +25,7 @@ inline constexpr std::uint32_t missingKey = 0xFFFFFFFF;
 
 // The scrambled store. Its data are generated at build time from channel/keys.txt.
 struct KeyStoreTable {
-    std::uint32_t index[keyStoreIndexSize];  // byte offsets into entries, or missingKey
+    std::uint32_t index[keyStoreIndexSize]; // byte offsets into entries, or missingKey
     std::uint8_t entries[keyStoreEntryAreaSize];
     std::uint8_t mask[keyStoreMaskSize];
     std::uint8_t salt[keyStoreSaltSize];

@@ -12,8 +12,7 @@
 
 namespace qv::sys {
 
-std::string encipherMessage(const encryption::Key<16>& key, const std::string& text)
-{
+std::string encipherMessage(const encryption::Key<16>& key, const std::string& text) {
     const std::size_t blocks = 1 + (text.size() + 15) / 16;
     std::vector<std::uint8_t> plain(16 * blocks, 0);
     encryption::randomFill(plain.data(), 16);
@@ -26,8 +25,8 @@ std::string encipherMessage(const encryption::Key<16>& key, const std::string& t
     std::size_t length = 0;
     mbedtls_base64_encode(nullptr, 0, &length, plain.data(), plain.size());
     std::string encoded(length, '\0');
-    if (mbedtls_base64_encode(reinterpret_cast<unsigned char*>(&encoded[0]), encoded.size(), &length, plain.data(),
-                              plain.size()) != 0) {
+    if (mbedtls_base64_encode(reinterpret_cast<unsigned char*>(&encoded[0]), encoded.size(), &length,
+                              plain.data(), plain.size()) != 0) {
         throw std::runtime_error("mbedtls_base64_encode failed");
     }
     encoded.resize(length);

@@ -22,21 +22,19 @@ std::atomic<bool> generatorReleased{false};
 
 class RandomGenerator {
 public:
-    RandomGenerator()
-    {
+    RandomGenerator() {
         mbedtls_entropy_init(&entropy);
         mbedtls_ctr_drbg_init(&drbg);
-        const int result = mbedtls_ctr_drbg_seed(
-            &drbg, mbedtls_entropy_func, &entropy,
-            reinterpret_cast<const unsigned char*>(personalization), sizeof personalization - 1);
+        const int result = mbedtls_ctr_drbg_seed(&drbg, mbedtls_entropy_func, &entropy,
+                                                 reinterpret_cast<const unsigned char*>(personalization),
+                                                 sizeof personalization - 1);
         if (result != 0) {
             release();
             throw std::runtime_error("mbedtls_ctr_drbg_init returned " + std::to_string(result));
         }
     }
 
-    ~RandomGenerator()
-    {
+    ~RandomGenerator() {
         generatorReleased = true;
         release();
     }
@@ -44,8 +42,7 @@ public:
     RandomGenerator(const RandomGenerator&) = delete;
     RandomGenerator& operator=(const RandomGenerator&) = delete;
 
-    void fill(unsigned char* buffer, std::size_t length)
-    {
+    void fill(unsigned char* buffer, std::size_t length) {
         std::lock_guard<std::mutex> lock(mutex);
         while (length > 0) {
             const std::size_t piece = std::min<std::size_t>(length, MBEDTLS_CTR_DRBG_MAX_REQUEST);
@@ -59,8 +56,7 @@ public:
     }
 
 private:
-    void release() noexcept
-    {
+    void release() noexcept {
         mbedtls_ctr_drbg_free(&drbg);
         mbedtls_entropy_free(&entropy);
     }
@@ -70,8 +66,7 @@ private:
     mbedtls_ctr_drbg_context drbg;
 };
 
-RandomGenerator& generator()
-{
+RandomGenerator& generator() {
     if (generatorReleased) {
         throw std::runtime_error("random generator used after its release");
     }
@@ -83,24 +78,21 @@ RandomGenerator& generator()
 
 } // namespace
 
-void randomFill(void* buffer, std::size_t length)
-{
+void randomFill(void* buffer, std::size_t length) {
     if (length == 0) {
         return;
     }
     generator().fill(static_cast<unsigned char*>(buffer), length);
 }
 
-std::uint32_t random32()
-{
+std::uint32_t random32() {
     unsigned char bytes[4];
     randomFill(bytes, sizeof bytes);
     return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
            std::uint32_t{bytes[3]} << 24;
 }
 
-void wipeKeyMaterial(void* buffer, std::size_t length) noexcept
-{
+void wipeKeyMaterial(void* buffer, std::size_t length) noexcept {
     try {
         randomFill(buffer, length);
     } catch (...) {

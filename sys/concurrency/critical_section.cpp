@@ -21,8 +21,12 @@ CriticalSection::~CriticalSection() {
     delete section_;
 }
 
-void CriticalSection::enter() { EnterCriticalSection(&section_->section); }
+void CriticalSection::enter() {
+    EnterCriticalSection(&section_->section);
+}
 
-void CriticalSection::leave() { LeaveCriticalSection(&section_->section); }
+void CriticalSection::leave() {
+    LeaveCriticalSection(&section_->section);
+}
 
-}  // namespace qv::sys
+} // namespace qv::sys

@@ -15,8 +15,8 @@ public:
     void leave();
 
 private:
-    struct Section;      // wraps CRITICAL_SECTION, kept out of this header
-    Section* section_;   // owned
+    struct Section;    // wraps CRITICAL_SECTION, kept out of this header
+    Section* section_; // owned
 };
 
 // Holds a critical section for the life of a scope.
@@ -29,4 +29,4 @@ private:
     CriticalSection& section_;
 };
 
-}  // namespace qv::sys
+} // namespace qv::sys

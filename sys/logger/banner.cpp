@@ -5,8 +5,8 @@
 namespace qv::sys::Logger {
 
 std::string buildBanner() {
-    return std::string("Version ") + QV_BUILD_VERSION + ". Built by " + QV_BUILD_HOST + ", at " + QV_BUILD_TIME + " " +
-           QV_BUILD_DATE + ". ";
+    return std::string("Version ") + QV_BUILD_VERSION + ". Built by " + QV_BUILD_HOST + ", at " +
+           QV_BUILD_TIME + " " + QV_BUILD_DATE + ". ";
 }
 
 std::string ctimeText(std::time_t now) {
@@ -20,6 +20,8 @@ std::string ctimeText(std::time_t now) {
     return text == nullptr ? std::string() : std::string(text);
 }
 
-std::string startupBanner(std::time_t now) { return buildBanner() + "Log started at " + ctimeText(now); }
+std::string startupBanner(std::time_t now) {
+    return buildBanner() + "Log started at " + ctimeText(now);
+}
 
-}  // namespace qv::sys::Logger
+} // namespace qv::sys::Logger

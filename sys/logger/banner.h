@@ -16,4 +16,4 @@ std::string ctimeText(std::time_t now);
 // Text of the record that opens the log: build banner, "Log started at ", ctimeText(now).
 std::string startupBanner(std::time_t now);
 
-}  // namespace qv::sys::Logger
+} // namespace qv::sys::Logger

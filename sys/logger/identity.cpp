@@ -19,15 +19,19 @@ std::string addressText(const void* address) {
 bool isIdentityChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
-}  // namespace
+} // namespace
 
 Identity::Identity(const std::string& name) : name_(sanitise(name)), instanceId_(addressText(this)) {}
 
 Identity::~Identity() = default;
 
-void Identity::setName(const std::string& name) { name_ = sanitise(name); }
+void Identity::setName(const std::string& name) {
+    name_ = sanitise(name);
+}
 
-void Identity::setInstanceId(const std::string& instanceId) { instanceId_ = sanitise(instanceId); }
+void Identity::setInstanceId(const std::string& instanceId) {
+    instanceId_ = sanitise(instanceId);
+}
 
 std::string Identity::sanitise(const std::string& text) {
     std::string result = text;
@@ -39,4 +43,4 @@ std::string Identity::sanitise(const std::string& text) {
     return result;
 }
 
-}  // namespace qv::sys
+} // namespace qv::sys

@@ -29,4 +29,4 @@ private:
     std::string instanceId_;
 };
 
-}  // namespace qv::sys
+} // namespace qv::sys

@@ -7,10 +7,14 @@ namespace qv::sys::Logger {
 namespace {
 const char* const kNames[kLevelCount] = {"ALWAYS", "FATAL", "ERROR", "WARN", "INFO", "DEBUG", "VERBOSE"};
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-}  // namespace
+char upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+} // namespace
 
-const char* levelName(Level level) { return isValidLevel(level) ? kNames[level] : ""; }
+const char* levelName(Level level) {
+    return isValidLevel(level) ? kNames[level] : "";
+}
 
 std::optional<Level> levelFromName(const std::string& name) {
     for (Level level = 0; level < kLevelCount; ++level) {
@@ -29,4 +33,4 @@ std::optional<Level> levelFromName(const std::string& name) {
     return std::nullopt;
 }
 
-}  // namespace qv::sys::Logger
+} // namespace qv::sys::Logger

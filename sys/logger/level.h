@@ -19,7 +19,9 @@ constexpr Level kDebug = 5;
 constexpr Level kVerbose = 6;
 constexpr int kLevelCount = 7;
 
-constexpr bool isValidLevel(Level level) { return level >= 0 && level < kLevelCount; }
+constexpr bool isValidLevel(Level level) {
+    return level >= 0 && level < kLevelCount;
+}
 
 // "ALWAYS" .. "VERBOSE"; the empty string for a level outside 0..6.
 const char* levelName(Level level);
@@ -28,4 +30,4 @@ const char* levelName(Level level);
 // name is empty or unknown.
 std::optional<Level> levelFromName(const std::string& name);
 
-}  // namespace qv::sys::Logger
+} // namespace qv::sys::Logger

@@ -24,15 +24,16 @@ const char* shortenSource(const char* source) {
 
 std::string formatElapsed(std::uint32_t timeMs) {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%02lu:%02lu:%02lu.%03lu", static_cast<unsigned long>(timeMs / 3600000),
-                  static_cast<unsigned long>(timeMs / 60000 % 60), static_cast<unsigned long>(timeMs / 1000 % 60),
-                  static_cast<unsigned long>(timeMs % 1000));
+    std::snprintf(buffer, sizeof buffer, "%02lu:%02lu:%02lu.%03lu",
+                  static_cast<unsigned long>(timeMs / 3600000),
+                  static_cast<unsigned long>(timeMs / 60000 % 60),
+                  static_cast<unsigned long>(timeMs / 1000 % 60), static_cast<unsigned long>(timeMs % 1000));
     return buffer;
 }
 
-std::string composeLine(int lineType, std::uint32_t timeMs, Level level, const char* source, std::int32_t line,
-                        const std::string& moduleName, const std::string& instanceId, std::uint32_t threadId,
-                        const std::string& threadName, const std::string& text) {
+std::string composeLine(int lineType, std::uint32_t timeMs, Level level, const char* source,
+                        std::int32_t line, const std::string& moduleName, const std::string& instanceId,
+                        std::uint32_t threadId, const std::string& threadName, const std::string& text) {
     std::string result;
     if (lineType == kShortLine) {
         result.reserve(moduleName.size() + instanceId.size() + text.size() + 4);
@@ -69,4 +70,4 @@ std::string composeLine(int lineType, std::uint32_t timeMs, Level level, const c
     return result;
 }
 
-}  // namespace qv::sys::Logger
+} // namespace qv::sys::Logger

@@ -24,8 +24,8 @@ std::string formatElapsed(std::uint32_t timeMs);
 // Decorated: time, tab, threadId ":" threadName, tab, module, tab, instance,
 // tab, level name, tab, source ":" line, tab, text.
 // Short: "[" module [" " instance] "] " text.
-std::string composeLine(int lineType, std::uint32_t timeMs, Level level, const char* source, std::int32_t line,
-                        const std::string& moduleName, const std::string& instanceId, std::uint32_t threadId,
-                        const std::string& threadName, const std::string& text);
+std::string composeLine(int lineType, std::uint32_t timeMs, Level level, const char* source,
+                        std::int32_t line, const std::string& moduleName, const std::string& instanceId,
+                        std::uint32_t threadId, const std::string& threadName, const std::string& text);
 
-}  // namespace qv::sys::Logger
+} // namespace qv::sys::Logger

@@ -79,13 +79,13 @@ DWORD threadNameSlot() {
     static const DWORD slot = TlsAlloc();
     return slot;
 }
-}  // namespace
+} // namespace
 
 void initialise(const std::string& name, Level verbosity, std::uint32_t flags, bool preferTemp,
                 std::unique_ptr<LineSink> sink) {
     CriticalSectionGuard guard(LoggerCore::lock());
     if (currentCore.load(std::memory_order_acquire) != nullptr || endedCore != nullptr) {
-        return;  // `sink` goes with this call
+        return; // `sink` goes with this call
     }
     static CoreHolder startupSlot;
     createCore(startupSlot, name, verbosity, flags, preferTemp, std::move(sink));
@@ -157,7 +157,9 @@ Logged::Logged(const std::string& moduleName, const std::string& instanceId, con
 
 Logged::~Logged() = default;
 
-bool Logged::isLogging(Level level) const { return isValidLevel(level) && level <= module_->verbosity(); }
+bool Logged::isLogging(Level level) const {
+    return isValidLevel(level) && level <= module_->verbosity();
+}
 
 LogRecord::LogRecord(const Logged& logged, Level level, const char* source, std::int32_t line)
     : logged_(logged), level_(level), source_(source), line_(line) {}
@@ -182,4 +184,4 @@ void LogRecord::end() {
     module.core().dispatch(module, level_, source_, line_, logged_.instanceId(), text_.str());
 }
 
-}  // namespace qv::sys::Logger
+} // namespace qv::sys::Logger

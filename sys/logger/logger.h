@@ -52,8 +52,9 @@ public:
     // Module `moduleName`, which also becomes the Identity's name; a non-empty
     // `instanceId` replaces the address; a non-empty `fileName` asks for a
     // private log file of the module.
-    Logged(const std::string& moduleName, const std::string& instanceId, const std::string& fileName = std::string(),
-           std::uint64_t maxSize = 0x100000, std::uint8_t maxFileCount = 0);
+    Logged(const std::string& moduleName, const std::string& instanceId,
+           const std::string& fileName = std::string(), std::uint64_t maxSize = 0x100000,
+           std::uint8_t maxFileCount = 0);
     Logged(const Logged&) = delete;
     Logged& operator=(const Logged&) = delete;
     ~Logged() override;
@@ -111,16 +112,15 @@ struct RecordEnd {
     void operator&(LogRecord&& record) const { record.end(); }
 };
 
-}  // namespace qv::sys::Logger
+} // namespace qv::sys::Logger
 
 // QV_LOG_AS(identity, level) << ...; writes a record for `identity` (a Logged)
 // when the level is enabled; the stream operands are not evaluated otherwise.
 // `level` is evaluated twice.
-#define QV_LOG_AS(logged, level)                                   \
-    !(logged).isLogging(level)                                     \
-        ? static_cast<void>(0)                                     \
-        : ::qv::sys::Logger::RecordEnd() &                         \
-              ::qv::sys::Logger::LogRecord((logged), (level), __FILE__, __LINE__)
+#define QV_LOG_AS(logged, level)                                                                             \
+    !(logged).isLogging(level) ? static_cast<void>(0)                                                        \
+                               : ::qv::sys::Logger::RecordEnd() &                                            \
+                                     ::qv::sys::Logger::LogRecord((logged), (level), __FILE__, __LINE__)
 
 // Inside a member of a class deriving from Logged: QV_LOG(level) << "text";
 #define QV_LOG(level) QV_LOG_AS(*this, level)

@@ -20,9 +20,9 @@ ModuleSettings LoggerCore::readModuleSettings(const std::string& /*moduleName*/)
     return settings;
 }
 
-void LoggerCore::openPrivateFile(ModuleEntry& /*module*/, const std::string& /*fileName*/, std::uint64_t /*maxSize*/,
-                                 std::uint8_t /*maxFileCount*/) {
+void LoggerCore::openPrivateFile(ModuleEntry& /*module*/, const std::string& /*fileName*/,
+                                 std::uint64_t /*maxSize*/, std::uint8_t /*maxFileCount*/) {
     // No file outputs in this build: the module keeps the outputs it has.
 }
 
-}  // namespace qv::sys::Logger
+} // namespace qv::sys::Logger

@@ -40,7 +40,7 @@ public:
 private:
     DWORD error_;
 };
-}  // namespace
+} // namespace
 
 ModuleEntry::ModuleEntry(LoggerCore& core, std::string name, Level verbosity, OutputList outputs)
     : core_(core), name_(std::move(name)), verbosity_(verbosity), outputs_(std::move(outputs)) {}
@@ -85,12 +85,8 @@ CriticalSection& LoggerCore::lock() {
 
 LoggerCore::LoggerCore(std::string name, Level verbosity, std::uint32_t flags, bool preferTemp,
                        std::unique_ptr<LineSink> sink)
-    : name_(std::move(name)),
-      defaultVerbosity_(verbosity),
-      flags_(flags),
-      preferTemp_(preferTemp),
-      sink_(std::move(sink)),
-      configuredVerbosity_(verbosity) {
+    : name_(std::move(name)), defaultVerbosity_(verbosity), flags_(flags), preferTemp_(preferTemp),
+      sink_(std::move(sink)), configuredVerbosity_(verbosity) {
     if (sink_) {
         sinkOutput_ = std::make_unique<SinkOutput>(*sink_, kDecoratedLine);
     }
@@ -134,8 +130,8 @@ void LoggerCore::dispatch(ModuleEntry& module, Level level, const char* source, 
     }
     const std::string threadName = currentThreadName();
     const std::uint32_t threadId = GetCurrentThreadId();
-    outputs.output(elapsedMs(), level, shortenSource(source), line, module.name(), instanceId, threadId, threadName,
-                   text);
+    outputs.output(elapsedMs(), level, shortenSource(source), line, module.name(), instanceId, threadId,
+                   threadName, text);
 }
 
 std::uint32_t LoggerCore::elapsedMs() const {
@@ -174,4 +170,4 @@ void LoggerCore::shutDown() {
     sink_.reset();
 }
 
-}  // namespace qv::sys::Logger
+} // namespace qv::sys::Logger

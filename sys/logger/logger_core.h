@@ -55,7 +55,8 @@ struct ModuleSettings {
 
 class LoggerCore : private boost::noncopyable {
 public:
-    LoggerCore(std::string name, Level verbosity, std::uint32_t flags, bool preferTemp, std::unique_ptr<LineSink> sink);
+    LoggerCore(std::string name, Level verbosity, std::uint32_t flags, bool preferTemp,
+               std::unique_ptr<LineSink> sink);
     ~LoggerCore();
 
     // The logger lock: serialises core creation, module and output lookup
@@ -112,7 +113,7 @@ private:
     std::uint32_t flags_;
     bool preferTemp_;
     std::unique_ptr<LineSink> sink_;
-    std::unique_ptr<Output> sinkOutput_;  // after sink_: it writes to it
+    std::unique_ptr<Output> sinkOutput_; // after sink_: it writes to it
     std::string defaultLogPath_;
     std::string directory_;
     Level configuredVerbosity_;
@@ -128,4 +129,4 @@ private:
     std::atomic<bool> ended_{false};
 };
 
-}  // namespace qv::sys::Logger
+} // namespace qv::sys::Logger

@@ -10,4 +10,4 @@ void MultiOutput::output(std::uint32_t timeMs, Level level, const char* source, 
     }
 }
 
-}  // namespace qv::sys::Logger
+} // namespace qv::sys::Logger

@@ -48,4 +48,4 @@ public:
     virtual ~LineSink() = default;
 };
 
-}  // namespace qv::sys::Logger
+} // namespace qv::sys::Logger

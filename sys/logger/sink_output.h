@@ -18,4 +18,4 @@ private:
     int lineType_;
 };
 
-}  // namespace qv::sys::Logger
+} // namespace qv::sys::Logger

@@ -102,8 +102,9 @@ TEST(QvmMessageHandler, BadMessagesAndReceiverErrorsAreSwallowed) {
     auto& log = LogCapture::instance();
     RecordingReceiver receiver;
     QvmMessageHandler handler(&receiver);
-    for (const std::string& bad : {std::string(), std::string("not json"), std::string(R"({"timestamp":1,"event":3})"),
-                                   std::string("[3]"), event(3, "X", "0123456789:0:0:0:0:0")})
+    for (const std::string& bad :
+         {std::string(), std::string("not json"), std::string(R"({"timestamp":1,"event":3})"),
+          std::string("[3]"), event(3, "X", "0123456789:0:0:0:0:0")})
         handler.handleMessage(bad);
     EXPECT_TRUE(receiver.records.empty());
     EXPECT_TRUE(handler.connectedDocks().empty());
@@ -163,7 +164,8 @@ TEST(QvmMessageHandler, WholeDocumentFromDockEventTexts) {
             handler.handleMessage(event(3, "dock-1", "00:1a:2b:3c:4d:5e", R"(,"fwVersion":[1,2,3])"));
             handler.handleMessage(event(3, "dock-zero", "00:00:00:00:00:00", R"(,"fwVersion":[1,2,3])"));
             handler.handleMessage("{\"timestamp\":");
-            handler.handleMessage(R"({"timestamp":0,"event":3,"deviceId":"dock-2","updMacAddress":"aa:bb:cc:dd:ee:ff"})");
+            handler.handleMessage(
+                R"({"timestamp":0,"event":3,"deviceId":"dock-2","updMacAddress":"aa:bb:cc:dd:ee:ff"})");
             handler.handleMessage(event(259, "dock-3", "01:02:03:04:05:06"));
             handler.handleMessage("garbage");
             handler.handleMessage(event(3, "dock-1", "0a:0b:0c:0d:0e:0f"));
@@ -176,13 +178,16 @@ TEST(QvmMessageHandler, WholeDocumentFromDockEventTexts) {
                              "    wifi_mac_address: a0:b0:c0:d0:e0:f0\n";
     const std::string nov14 = "  time: Tue Nov 14 22:13:20 2023 " + zone + "\n";
     EXPECT_EQ(out.str(), "---\n"
-                         "-\n  event_type: Quorvane Dock Connected\n" + nov14 +
-                         "  dock: \n    mac_address: 00:1a:2b:3c:4d:5e\n    fw_version: 1.2.3\n" + host +
-                         "-\n  event_type: Quorvane Dock Connected\n"
-                         "  time: Thu Jan 01 00:00:00 1970 " + zone + "\n"
-                         "  dock: \n    mac_address: aa:bb:cc:dd:ee:ff\n" + host +
-                         "-\n  event_type: Quorvane Dock Connected\n" + nov14 +
-                         "  dock: \n    mac_address: 01:02:03:04:05:06\n" + host +
-                         "-\n  event_type: Quorvane Dock Connected\n" + nov14 +
-                         "  dock: \n    mac_address: 0a:0b:0c:0d:0e:0f\n" + host);
+                         "-\n  event_type: Quorvane Dock Connected\n" +
+                             nov14 + "  dock: \n    mac_address: 00:1a:2b:3c:4d:5e\n    fw_version: 1.2.3\n" +
+                             host +
+                             "-\n  event_type: Quorvane Dock Connected\n"
+                             "  time: Thu Jan 01 00:00:00 1970 " +
+                             zone +
+                             "\n"
+                             "  dock: \n    mac_address: aa:bb:cc:dd:ee:ff\n" +
+                             host + "-\n  event_type: Quorvane Dock Connected\n" + nov14 +
+                             "  dock: \n    mac_address: 01:02:03:04:05:06\n" + host +
+                             "-\n  event_type: Quorvane Dock Connected\n" + nov14 +
+                             "  dock: \n    mac_address: 0a:0b:0c:0d:0e:0f\n" + host);
 }

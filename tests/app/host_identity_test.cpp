@@ -33,12 +33,12 @@ struct AdapterChain {
             adapters[adapters.size() - 2].Next = &info;
         deviceIds[name] = deviceId;
     }
-    std::vector<std::string> ids(std::vector<NetworkAdapter> (*select)(const IP_ADAPTER_INFO*,
-                                                                      const qv::telemetry::DeviceIdLookup&)) const {
+    std::vector<std::string>
+    ids(std::vector<NetworkAdapter> (*select)(const IP_ADAPTER_INFO*,
+                                              const qv::telemetry::DeviceIdLookup&)) const {
         std::vector<std::string> result;
-        for (const NetworkAdapter& adapter : select(&adapters.front(), [&](const std::string& name) {
-                 return deviceIds.at(name);
-             }))
+        for (const NetworkAdapter& adapter :
+             select(&adapters.front(), [&](const std::string& name) { return deviceIds.at(name); }))
             result.push_back(adapter.deviceInstanceId);
         return result;
     }
@@ -62,7 +62,8 @@ TEST(HostAdapters, SelectsPciAdaptersByKindInSnapshotOrder) {
     EXPECT_EQ(chain.ids(qv::telemetry::wiredPciAdapters), (Ids{"PCI\\VEN_1", "PCI\\VEN_6"}));
     EXPECT_EQ(chain.ids(qv::telemetry::wirelessPciAdapters), Ids{"PCI\\VEN_2"});
 
-    const auto all = qv::telemetry::listAdapters(&chain.adapters.front(), [](const std::string&) { return "PCI"; });
+    const auto all =
+        qv::telemetry::listAdapters(&chain.adapters.front(), [](const std::string&) { return "PCI"; });
     ASSERT_EQ(all.size(), 6u);
     EXPECT_EQ(all[1].kind, AdapterKind::Wireless);
     EXPECT_EQ(all[4].kind, AdapterKind::Other);

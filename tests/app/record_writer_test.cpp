@@ -47,14 +47,16 @@ TEST_F(RecordWriter, ExampleRecordIsTheTenDocumentedLines) {
     EXPECT_EQ(out.str(), "---\n"
                          "-\n"
                          "  event_type: Quorvane Dock Connected\n"
-                         "  time: Tue Nov 14 22:13:20 2023 " + zone + "\n"
-                         "  dock: \n"
-                         "    mac_address: 00:1a:2b:3c:4d:5e\n"
-                         "    fw_version: 1.2.3\n"
-                         "  host: \n"
-                         "    computer_name: HOST1\n"
-                         "    mac_address: 10:20:30:40:50:60\n"
-                         "    wifi_mac_address: a0:b0:c0:d0:e0:f0\n");
+                         "  time: Tue Nov 14 22:13:20 2023 " +
+                             zone +
+                             "\n"
+                             "  dock: \n"
+                             "    mac_address: 00:1a:2b:3c:4d:5e\n"
+                             "    fw_version: 1.2.3\n"
+                             "  host: \n"
+                             "    computer_name: HOST1\n"
+                             "    mac_address: 10:20:30:40:50:60\n"
+                             "    wifi_mac_address: a0:b0:c0:d0:e0:f0\n");
     EXPECT_FALSE(zone.empty());
 }
 
@@ -66,13 +68,15 @@ TEST_F(RecordWriter, OptionalLinesFollowVersionAndHostAdapters) {
     const auto text = twoWired.formatRecord(connected(0, mac(0, 0, 0, 0, 0, 9), {0, 0, 1}));
     EXPECT_EQ(text, "-\n"
                     "  event_type: Quorvane Dock Connected\n"
-                    "  time: Thu Jan 01 00:00:00 1970 " + zone + "\n"
-                    "  dock: \n"
-                    "    mac_address: 00:00:00:00:00:09\n"
-                    "    fw_version: 0.0.1\n"
-                    "  host: \n"
-                    "    computer_name: \n"
-                    "    mac_address: 01:01:01:01:01:01\n");
+                    "  time: Thu Jan 01 00:00:00 1970 " +
+                        zone +
+                        "\n"
+                        "  dock: \n"
+                        "    mac_address: 00:00:00:00:00:09\n"
+                        "    fw_version: 0.0.1\n"
+                        "  host: \n"
+                        "    computer_name: \n"
+                        "    mac_address: 01:01:01:01:01:01\n");
 
     const OutputStream bare(&out, HostFacts{}, &signal);
     const auto noVersion = bare.formatRecord(connected(0, mac(0, 0, 0, 0, 0, 9)));

@@ -29,15 +29,14 @@ const std::string nistCipher = "7649abac8119b246cee98e9b12e9197d"
                                "3ff1caa1681fac09120eca307586e1a7";
 
 template <typename T>
-T blockOf(const std::string& hex)
-{
+T blockOf(const std::string& hex) {
     return T(fromHex(hex).data());
 }
 
 // Runs the four NIST blocks through `cipher` as two calls of two blocks each,
 // so that the chaining value has to carry over between the calls.
-std::vector<std::uint8_t> cryptInTwoCalls(const AesCipher& cipher, const std::string& inputHex, Block<16>& iv)
-{
+std::vector<std::uint8_t> cryptInTwoCalls(const AesCipher& cipher, const std::string& inputHex,
+                                          Block<16>& iv) {
     const std::vector<std::uint8_t> input = fromHex(inputHex);
     std::vector<std::uint8_t> output(input.size());
     cipher.crypt(iv, input.data(), output.data(), 32);
@@ -47,8 +46,7 @@ std::vector<std::uint8_t> cryptInTwoCalls(const AesCipher& cipher, const std::st
 
 } // namespace
 
-TEST(AesCipher, NistCbcVectorsInBothDirectionsLeaveTheLastCipherBlockAsIv)
-{
+TEST(AesCipher, NistCbcVectorsInBothDirectionsLeaveTheLastCipherBlockAsIv) {
     const auto key = blockOf<Key<16>>(nistKey);
 
     const AesCipher encrypting(key, false);
@@ -68,8 +66,7 @@ TEST(AesCipher, NistCbcVectorsInBothDirectionsLeaveTheLastCipherBlockAsIv)
     EXPECT_EQ(toHex(buffer), nistPlain);
 }
 
-TEST(AesCipher, PartialBlockIsRefusedWithTheIvUnchanged)
-{
+TEST(AesCipher, PartialBlockIsRefusedWithTheIvUnchanged) {
     const AesCipher cipher(Key<16>(), true);
     std::array<std::uint8_t, 32> buffer{};
     Block<16> iv;
@@ -77,8 +74,7 @@ TEST(AesCipher, PartialBlockIsRefusedWithTheIvUnchanged)
     EXPECT_EQ(iv, Block<16>());
 }
 
-TEST(RandomGenerator, FillsRequestsLargerThanOnePieceFromManyThreads)
-{
+TEST(RandomGenerator, FillsRequestsLargerThanOnePieceFromManyThreads) {
     // Three pieces and a bit, on four threads at once: every buffer is filled
     // to its end and no two are the same.
     constexpr std::size_t length = 3 * 1024 + 5;
@@ -91,14 +87,14 @@ TEST(RandomGenerator, FillsRequestsLargerThanOnePieceFromManyThreads)
         thread.join();
     }
     for (const auto& buffer : buffers) {
-        EXPECT_NE(std::vector<std::uint8_t>(buffer.end() - 16, buffer.end()), std::vector<std::uint8_t>(16, 0));
+        EXPECT_NE(std::vector<std::uint8_t>(buffer.end() - 16, buffer.end()),
+                  std::vector<std::uint8_t>(16, 0));
     }
     EXPECT_EQ(std::set<std::vector<std::uint8_t>>(buffers.begin(), buffers.end()).size(), buffers.size());
     EXPECT_NE(random32() | std::uint64_t{random32()} << 32, 0u);
 }
 
-TEST(RandomGenerator, WipeOverwritesKeyMaterial)
-{
+TEST(RandomGenerator, WipeOverwritesKeyMaterial) {
     // What a Key or AesCipher does to its bytes on release, seen on live storage.
     std::array<std::uint8_t, 16> material{};
     wipeKeyMaterial(material.data(), material.size());

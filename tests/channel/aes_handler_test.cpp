@@ -21,8 +21,7 @@ public:
     std::vector<std::string> texts;
 };
 
-std::string base64(const std::vector<std::uint8_t>& bytes)
-{
+std::string base64(const std::vector<std::uint8_t>& bytes) {
     std::string text(4 * (bytes.size() / 3 + 1) + 1, '\0');
     std::size_t length = 0;
     mbedtls_base64_encode(reinterpret_cast<unsigned char*>(&text[0]), text.size(), &length, bytes.data(),
@@ -37,16 +36,14 @@ const Key<16> testKey(fromHex("2b7e151628aed2a6abf7158809cf4f3c").data());
 const std::string twoCipherBlocks = "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2";
 const std::string secondPlainBlock = "ae2d8a571e03ac9c9eb76fac45af8e51";
 
-std::string bytesText(const std::string& hex)
-{
+std::string bytesText(const std::string& hex) {
     const std::vector<std::uint8_t> bytes = fromHex(hex);
     return std::string(bytes.begin(), bytes.end());
 }
 
 } // namespace
 
-TEST(Base64DecodeBlocks, CutsToWholeBlocksAndFollowsTheLibrarysLineBreakRules)
-{
+TEST(Base64DecodeBlocks, CutsToWholeBlocksAndFollowsTheLibrarysLineBreakRules) {
     const std::vector<std::uint8_t> forty(40, 7);
     std::string broken = base64(forty);
     broken.insert(20, " \r\n");
@@ -60,8 +57,7 @@ TEST(Base64DecodeBlocks, CutsToWholeBlocksAndFollowsTheLibrarysLineBreakRules)
     }
 }
 
-TEST(AesHandler, DropsTheFirstBlockAndUsesOnlyWholeBlocks)
-{
+TEST(AesHandler, DropsTheFirstBlockAndUsesOnlyWholeBlocks) {
     RecordingHandler next;
     AesHandler handler(&next, testKey);
 
@@ -75,8 +71,7 @@ TEST(AesHandler, DropsTheFirstBlockAndUsesOnlyWholeBlocks)
     EXPECT_EQ(next.texts[1], bytesText(secondPlainBlock));
 }
 
-TEST(AesHandler, UndecodablePayloadsPassEmptyTextsAndDoNotDisturbLaterMessages)
-{
+TEST(AesHandler, UndecodablePayloadsPassEmptyTextsAndDoNotDisturbLaterMessages) {
     RecordingHandler next;
     AesHandler handler(&next, testKey);
     const std::string valid = encipherMessage(testKey, "{\"event\":3}");
@@ -96,8 +91,7 @@ TEST(AesHandler, UndecodablePayloadsPassEmptyTextsAndDoNotDisturbLaterMessages)
     EXPECT_EQ(next.texts[4], std::string("{\"event\":3}") + std::string(5, '\0'));
 }
 
-TEST(AesHandler, IndependentlyEncipheredMessagesAllDecryptAndReachTheDecoder)
-{
+TEST(AesHandler, IndependentlyEncipheredMessagesAllDecryptAndReachTheDecoder) {
     RecordingHandler next;
     AesHandler handler(&next, testKey);
     const std::string event = R"({"deviceId":"DOCK-7","event":3,"fwVersion":[1,2,3],"timestamp":1700000000,)"

@@ -57,7 +57,10 @@ TEST(ParseMacAddress, RefusesShortLongAndDigitlessTextAsZero) {
                              "a0:ce:c8:01:02:", "0x:1:2:3:4:5", "+:1:2:3:4:5", "a0:ce:c8:01:02:03 x"})
         EXPECT_FALSE(parseMacAddress(text).isSet()) << text;
     // A zero byte ends the text for the field reader.
-    EXPECT_FALSE(parseMacAddress(std::string("a0:ce:c8:01:02:\0" "3", 17)).isSet());
+    EXPECT_FALSE(parseMacAddress(std::string("a0:ce:c8:01:02:\0"
+                                             "3",
+                                             17))
+                     .isSet());
 }
 
 TEST(ParseMacAddress, FieldBeyond32BitsThrowsOutOfRange) {
@@ -81,9 +84,9 @@ TEST(DecodeDockEvent, MinimalObjectHasNoMacAndNoVersion) {
 }
 
 TEST(DecodeDockEvent, FullRecordDecodes) {
-    const auto record = decodeDockEvent(
-        R"({"timestamp":1700000000,"event":3,"deviceId":"USB\\VID_17E9&PID_6015\\X",)"
-        R"("updMacAddress":"00:1a:2b:3c:4d:5e","fwVersion":[1,4,22],"other":{"x":[1]}})");
+    const auto record =
+        decodeDockEvent(R"({"timestamp":1700000000,"event":3,"deviceId":"USB\\VID_17E9&PID_6015\\X",)"
+                        R"("updMacAddress":"00:1a:2b:3c:4d:5e","fwVersion":[1,4,22],"other":{"x":[1]}})");
     EXPECT_EQ(record.timestamp, 1700000000);
     EXPECT_EQ(record.event, 3);
     EXPECT_EQ(record.deviceId, "USB\\VID_17E9&PID_6015\\X");
@@ -113,17 +116,16 @@ TEST(DecodeDockEvent, NumbersConvertAsTheSchemaSays) {
 
 TEST(DecodeDockEvent, FloatsBeyondTheTargetIntegerAreRefused) {
     using OutOfRange = json::out_of_range;
-    for (const char* text :
-         {R"({"timestamp":9223372036854775808.0,"event":1,"deviceId":"d"})",
-          R"({"timestamp":-1e300,"event":1,"deviceId":"d"})",
-          R"({"timestamp":0,"event":2147483648.0,"deviceId":"d"})",
-          R"({"timestamp":0,"event":-2147483649.0,"deviceId":"d"})",
-          R"({"timestamp":0,"event":1,"deviceId":"d","fwVersion":[1,2,1e10]})"})
+    for (const char* text : {R"({"timestamp":9223372036854775808.0,"event":1,"deviceId":"d"})",
+                             R"({"timestamp":-1e300,"event":1,"deviceId":"d"})",
+                             R"({"timestamp":0,"event":2147483648.0,"deviceId":"d"})",
+                             R"({"timestamp":0,"event":-2147483649.0,"deviceId":"d"})",
+                             R"({"timestamp":0,"event":1,"deviceId":"d","fwVersion":[1,2,1e10]})"})
         EXPECT_NE(failureOf<OutOfRange>(text), "") << text;
     // The largest floats that fit are still taken.
-    EXPECT_EQ(decodeDockEvent(R"({"timestamp":-9223372036854775808.0,"event":2147483647.9,"deviceId":"d"})")
-                  .event,
-              0xFFFF);
+    EXPECT_EQ(
+        decodeDockEvent(R"({"timestamp":-9223372036854775808.0,"event":2147483647.9,"deviceId":"d"})").event,
+        0xFFFF);
 }
 
 TEST(DecodeDockEvent, WrongTypesReportTheJsonTypeName) {
@@ -155,9 +157,10 @@ TEST(DecodeDockEvent, StepsRunInOrderSoTheFirstProblemIsReported) {
     EXPECT_EQ(failureOf<json::out_of_range>(R"({"timestamp":1,"event":1})"),
               "[json.exception.out_of_range.403] key 'deviceId' not found");
     // A bad MAC is checked before the version.
-    EXPECT_EQ(failureOf<std::out_of_range>(
-                  R"({"timestamp":1,"event":1,"deviceId":"d","updMacAddress":"0123456789:0:0:0:0:0","fwVersion":[1]})"),
-              "stoi argument out of range");
+    EXPECT_EQ(
+        failureOf<std::out_of_range>(
+            R"({"timestamp":1,"event":1,"deviceId":"d","updMacAddress":"0123456789:0:0:0:0:0","fwVersion":[1]})"),
+        "stoi argument out of range");
 }
 
 TEST(DecodeDockEvent, FirmwareVersionNeedsExactlyThreeFields) {
@@ -182,9 +185,9 @@ TEST(DecodeDockEvent, TextEndsAtFirstZeroByteAndTrailingWhiteSpaceIsAccepted) {
     EXPECT_EQ(decodeDockEvent("\xEF\xBB\xBF" + minimal).timestamp, 1000);
 
     using ParseError = json::parse_error;
-    for (const std::string& text : {minimal + "x", minimal + minimal, std::string(), std::string(" \n"),
-                                    std::string(1, '\0') + minimal,
-                                    minimal.substr(0, minimal.size() - 1), std::string("{\"timestamp\":1,}")}) {
+    for (const std::string& text :
+         {minimal + "x", minimal + minimal, std::string(), std::string(" \n"), std::string(1, '\0') + minimal,
+          minimal.substr(0, minimal.size() - 1), std::string("{\"timestamp\":1,}")}) {
         const auto what = failureOf<ParseError>(text);
         EXPECT_NE(what.find("parse_error.101"), std::string::npos) << text << " -> " << what;
     }
@@ -207,8 +210,9 @@ TEST(EncodeDockEvent, PrintsSortedCompactJsonThatDecodesToTheSameRecord) {
     EXPECT_EQ(back.fwVersion, record.fwVersion);
     EXPECT_EQ(back.event, record.event);
 
-    EXPECT_EQ(encodeDockEvent(DockEventMessage()),
-              R"({"deviceId":"","event":0,"fwVersion":[0,0,0],"timestamp":0,"updMacAddress":"00:00:00:00:00:00"})");
+    EXPECT_EQ(
+        encodeDockEvent(DockEventMessage()),
+        R"({"deviceId":"","event":0,"fwVersion":[0,0,0],"timestamp":0,"updMacAddress":"00:00:00:00:00:00"})");
 }
 
 TEST(EncodeDockEvent, DeviceIdThatIsNotUtf8FailsWithTypeError316) {
@@ -223,13 +227,13 @@ TEST(EncodeDockEvent, DeviceIdThatIsNotUtf8FailsWithTypeError316) {
 }
 
 TEST(DockEventMessage, ConstructorStampsTheCurrentTime) {
-    const auto before = std::chrono::duration_cast<std::chrono::seconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count();
+    const auto before =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     const DockEventMessage record(3, "dock", mac(1, 2, 3, 4, 5, 6), FirmwareVersion{1, 2, 3});
-    const auto after = std::chrono::duration_cast<std::chrono::seconds>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                           .count();
+    const auto after =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     EXPECT_GE(record.timestamp, before);
     EXPECT_LE(record.timestamp, after);
     EXPECT_GT(record.timestamp, 1600000000); // a plausible wall clock, not ticks or local time

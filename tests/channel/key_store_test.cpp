@@ -19,22 +19,19 @@ namespace {
 const std::string channelKey = "8c042d6f5a8b020aeeaa69f3accbab0c";
 const std::string logKey = "0713312b0dc7b226745fc9097c2bc416";
 
-bool channelKeyPasses(const KeyStoreTable& table)
-{
+bool channelKeyPasses(const KeyStoreTable& table) {
     std::array<std::uint8_t, 16> key{};
     std::uint32_t tag = 0;
     return detail::getKey(table, channelKeyNumber, key.data(), key.size(), tag);
 }
 
-void putBytes(KeyStoreTable& table, std::size_t offset, std::initializer_list<std::uint8_t> bytes)
-{
+void putBytes(KeyStoreTable& table, std::size_t offset, std::initializer_list<std::uint8_t> bytes) {
     std::copy(bytes.begin(), bytes.end(), table.entries + offset);
 }
 
 } // namespace
 
-TEST(KeyStore, ChannelAndLogKeysComeBackWithTheirDigests)
-{
+TEST(KeyStore, ChannelAndLogKeysComeBackWithTheirDigests) {
     std::array<std::uint8_t, 16> key{};
     std::uint32_t tag = 0;
     ASSERT_TRUE(getKey(channelKeyNumber, key.data(), key.size(), tag));
@@ -44,16 +41,17 @@ TEST(KeyStore, ChannelAndLogKeysComeBackWithTheirDigests)
     EXPECT_EQ(toHex(key.data(), key.size()), logKey);
 }
 
-TEST(KeyStore, MissingKeyOrWrongLengthFailsWithOutputUntouched)
-{
+TEST(KeyStore, MissingKeyOrWrongLengthFailsWithOutputUntouched) {
     std::array<std::uint8_t, 32> output;
     output.fill(0xA5);
     const auto untouched = output;
     std::uint32_t tag = 0x12345678;
 
-    const auto missing = std::find(std::begin(detail::keyStoreTable.index), std::end(detail::keyStoreTable.index),
-                                   detail::missingKey) - std::begin(detail::keyStoreTable.index);
-    for (std::uint32_t keyNumber : {std::uint32_t(missing), std::uint32_t(detail::keyStoreIndexSize), 0xFFFFFFFFu}) {
+    const auto missing = std::find(std::begin(detail::keyStoreTable.index),
+                                   std::end(detail::keyStoreTable.index), detail::missingKey) -
+                         std::begin(detail::keyStoreTable.index);
+    for (std::uint32_t keyNumber :
+         {std::uint32_t(missing), std::uint32_t(detail::keyStoreIndexSize), 0xFFFFFFFFu}) {
         EXPECT_FALSE(getKey(keyNumber, output.data(), 16, tag)) << keyNumber;
     }
     for (std::size_t length : {0u, 15u, 17u, 32u}) {
@@ -63,8 +61,7 @@ TEST(KeyStore, MissingKeyOrWrongLengthFailsWithOutputUntouched)
     EXPECT_EQ(tag, 0x12345678u);
 }
 
-TEST(KeyStore, FlippedBitsInAnEntryFailTheCheck)
-{
+TEST(KeyStore, FlippedBitsInAnEntryFailTheCheck) {
     const std::size_t offset = detail::keyStoreTable.index[channelKeyNumber];
     // Words 0 to 14: scrambled length, digest, key words and tag. (The lowest
     // bit of the length value is spare and not covered; no byte here flips it.)
@@ -78,26 +75,31 @@ TEST(KeyStore, FlippedBitsInAnEntryFailTheCheck)
     EXPECT_FALSE(channelKeyPasses(*table));
 }
 
-TEST(KeyStore, UnscramblesAHandMadeEntry)
-{
+TEST(KeyStore, UnscramblesAHandMadeEntry) {
     // A 32-byte key at offset 8 under a mask that is zero but for its first
     // byte, so the mask word of key word 4 wraps round: M(16) = 0x00000100.
     auto table = std::make_unique<KeyStoreTable>();
     std::fill(std::begin(table->index), std::end(table->index), detail::missingKey);
     table->index[0] = 8;
     table->mask[0] = 0x01;
-    putBytes(*table, 8 + 0 * 4, {0x00, 0x01, 0x00, 0x00});   // A = M(0) ^ 0x00000001 = 0
-    putBytes(*table, 8 + 9 * 4, {0x00, 0x40, 0x00, 0x00});   // length value 64
-    putBytes(*table, 8 + 18 * 4, {0x11, 0x22, 0x33, 0x44});  // tag read as 22 44 11 33
-    putBytes(*table, 8 + 12 * 4, {0x78, 0x56, 0x34, 0x12});  // key word 3, rotated by 8
-    putBytes(*table, 8 + 14 * 4, {0x00, 0x00, 0x00, 0x80});  // key word 6, rotated by 8
+    putBytes(*table, 8 + 0 * 4, {0x00, 0x01, 0x00, 0x00});  // A = M(0) ^ 0x00000001 = 0
+    putBytes(*table, 8 + 9 * 4, {0x00, 0x40, 0x00, 0x00});  // length value 64
+    putBytes(*table, 8 + 18 * 4, {0x11, 0x22, 0x33, 0x44}); // tag read as 22 44 11 33
+    putBytes(*table, 8 + 12 * 4, {0x78, 0x56, 0x34, 0x12}); // key word 3, rotated by 8
+    putBytes(*table, 8 + 14 * 4, {0x00, 0x00, 0x00, 0x80}); // key word 6, rotated by 8
 
     std::array<std::uint8_t, 32> key{};
     std::uint32_t tag = 0;
     EXPECT_FALSE(detail::getKey(*table, 0, key.data(), key.size(), tag)); // no digest yet
     EXPECT_EQ(tag, 0x33114422u);
-    EXPECT_EQ(toHex(key.data(), key.size()), "00010000" "00000000" "00000000" "12785634"
-                                             "00000001" "00000000" "80000000" "00000000");
+    EXPECT_EQ(toHex(key.data(), key.size()), "00010000"
+                                             "00000000"
+                                             "00000000"
+                                             "12785634"
+                                             "00000001"
+                                             "00000000"
+                                             "80000000"
+                                             "00000000");
 
     std::uint8_t hashed[32 + 4 + 8] = {};
     std::memcpy(hashed, key.data(), 32);

@@ -6,8 +6,7 @@
 
 namespace qv::test {
 
-inline std::vector<std::uint8_t> fromHex(const std::string& hex)
-{
+inline std::vector<std::uint8_t> fromHex(const std::string& hex) {
     std::vector<std::uint8_t> bytes;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
         bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
@@ -15,8 +14,7 @@ inline std::vector<std::uint8_t> fromHex(const std::string& hex)
     return bytes;
 }
 
-inline std::string toHex(const std::uint8_t* bytes, std::size_t length)
-{
+inline std::string toHex(const std::uint8_t* bytes, std::size_t length) {
     static const char digits[] = "0123456789abcdef";
     std::string hex;
     for (std::size_t i = 0; i < length; ++i) {
@@ -26,6 +24,8 @@ inline std::string toHex(const std::uint8_t* bytes, std::size_t length)
     return hex;
 }
 
-inline std::string toHex(const std::vector<std::uint8_t>& bytes) { return toHex(bytes.data(), bytes.size()); }
+inline std::string toHex(const std::vector<std::uint8_t>& bytes) {
+    return toHex(bytes.data(), bytes.size());
+}
 
 } // namespace qv::test

@@ -115,7 +115,8 @@ std::size_t messageChain(const Key<16>& key, const std::vector<std::string>& pay
     std::ostream out(&nothing);
     qv::telemetry::HostFacts host;
     host.computerName = "BENCH-HOST";
-    host.wiredAdapters = {{"PCI\\VEN_8086", qv::telemetry::MacAddress(), qv::telemetry::AdapterKind::Ethernet}};
+    host.wiredAdapters = {
+        {"PCI\\VEN_8086", qv::telemetry::MacAddress(), qv::telemetry::AdapterKind::Ethernet}};
     qv::telemetry::OutputStream writer(&out, host, nullptr);
 #ifdef _WIN32
     qv::telemetry::QvmMessageHandler handler(&writer);

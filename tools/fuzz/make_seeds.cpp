@@ -8,8 +8,7 @@
 #include <fstream>
 #include <string>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
         return 2;

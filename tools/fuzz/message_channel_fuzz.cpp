@@ -23,8 +23,7 @@ namespace {
 using qv::sys::encryption::Key;
 using qv::telemetry::DockEventMessage;
 
-const Key<16>& channelKey()
-{
+const Key<16>& channelKey() {
     static const Key<16> key = [] {
         Key<16> k;
         std::uint32_t tag = 0;
@@ -37,16 +36,14 @@ const Key<16>& channelKey()
     return key;
 }
 
-bool sameEvent(const DockEventMessage& a, const DockEventMessage& b)
-{
+bool sameEvent(const DockEventMessage& a, const DockEventMessage& b) {
     return a.timestamp == b.timestamp && a.deviceId == b.deviceId && a.macAddress == b.macAddress &&
            a.fwVersion == b.fwVersion && a.event == b.event;
 }
 
 class DecodingHandler : public qv::sys::MessageHandler {
 public:
-    void handleMessage(const std::string& text) override
-    {
+    void handleMessage(const std::string& text) override {
         DockEventMessage event;
         try {
             event = qv::telemetry::decodeDockEvent(text);
@@ -68,8 +65,7 @@ public:
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) {
         return 0;
     }

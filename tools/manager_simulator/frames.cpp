@@ -26,13 +26,11 @@ constexpr KindName kindNames[] = {
     {FrameKind::NotJson, "not-json"},
 };
 
-std::string framed(std::uint64_t length, const std::string& payload)
-{
+std::string framed(std::uint64_t length, const std::string& payload) {
     return frameHeader(length) + payload;
 }
 
-sys::encryption::Key<16> otherKey(const sys::encryption::Key<16>& channelKey)
-{
+sys::encryption::Key<16> otherKey(const sys::encryption::Key<16>& channelKey) {
     sys::encryption::Key<16> key;
     do {
         sys::encryption::randomFill(key.data(), key.size());
@@ -42,8 +40,7 @@ sys::encryption::Key<16> otherKey(const sys::encryption::Key<16>& channelKey)
 
 } // namespace
 
-const char* frameKindName(FrameKind kind)
-{
+const char* frameKindName(FrameKind kind) {
     for (const KindName& entry : kindNames) {
         if (entry.kind == kind) {
             return entry.name;
@@ -52,8 +49,7 @@ const char* frameKindName(FrameKind kind)
     return "unknown";
 }
 
-std::string badFrameKindNames()
-{
+std::string badFrameKindNames() {
     std::string names;
     for (const KindName& entry : kindNames) {
         if (entry.kind != FrameKind::Good) {
@@ -64,13 +60,13 @@ std::string badFrameKindNames()
     return names;
 }
 
-std::vector<FrameKind> parseBadFrameKinds(const std::string& list)
-{
+std::vector<FrameKind> parseBadFrameKinds(const std::string& list) {
     std::vector<FrameKind> kinds;
     std::size_t start = 0;
     for (;;) {
         const std::size_t comma = list.find(',', start);
-        const std::string word = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::string word =
+            list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         bool known = false;
         for (const KindName& entry : kindNames) {
             if (entry.kind != FrameKind::Good && word == entry.name) {
@@ -79,7 +75,8 @@ std::vector<FrameKind> parseBadFrameKinds(const std::string& list)
             }
         }
         if (!known) {
-            throw std::invalid_argument("unknown bad frame kind '" + word + "' (kinds: " + badFrameKindNames() + ")");
+            throw std::invalid_argument("unknown bad frame kind '" + word +
+                                        "' (kinds: " + badFrameKindNames() + ")");
         }
         if (comma == std::string::npos) {
             return kinds;
@@ -88,8 +85,7 @@ std::vector<FrameKind> parseBadFrameKinds(const std::string& list)
     }
 }
 
-std::string frameHeader(std::uint64_t length)
-{
+std::string frameHeader(std::uint64_t length) {
     std::string header(frameHeaderSize, '\0');
     for (std::size_t i = 0; i < frameHeaderSize; ++i) {
         header[i] = static_cast<char>((length >> (8 * i)) & 0xFF);
@@ -97,8 +93,7 @@ std::string frameHeader(std::uint64_t length)
     return header;
 }
 
-std::uint64_t frameLength(const std::string& frame)
-{
+std::uint64_t frameLength(const std::string& frame) {
     if (frame.size() < frameHeaderSize) {
         throw std::invalid_argument("a frame shorter than its length field has no length");
     }
@@ -109,8 +104,7 @@ std::uint64_t frameLength(const std::string& frame)
     return length;
 }
 
-std::string buildFrame(FrameKind kind, const sys::encryption::Key<16>& channelKey, const std::string& text)
-{
+std::string buildFrame(FrameKind kind, const sys::encryption::Key<16>& channelKey, const std::string& text) {
     switch (kind) {
     case FrameKind::Good: {
         const std::string payload = sys::encipherMessage(channelKey, text);
@@ -149,8 +143,7 @@ std::string buildFrame(FrameKind kind, const sys::encryption::Key<16>& channelKe
 
 FramePlan::FramePlan(std::size_t lineCount, std::uint64_t repeat, std::vector<FrameKind> badKinds,
                      std::uint64_t badEvery)
-    : lineCount(lineCount), badKinds(std::move(badKinds)), badEvery(badEvery), goodCount(0), badCount(0)
-{
+    : lineCount(lineCount), badKinds(std::move(badKinds)), badEvery(badEvery), goodCount(0), badCount(0) {
     if (lineCount == 0) {
         throw std::invalid_argument("no dock events to send");
     }
@@ -168,8 +161,7 @@ FramePlan::FramePlan(std::size_t lineCount, std::uint64_t repeat, std::vector<Fr
     }
 }
 
-PlannedFrame FramePlan::at(std::uint64_t index) const
-{
+PlannedFrame FramePlan::at(std::uint64_t index) const {
     if (index >= size()) {
         throw std::out_of_range("frame index beyond the plan");
     }

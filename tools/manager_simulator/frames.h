@@ -12,14 +12,14 @@ namespace qv::simulator {
 // What one pipe message of the simulator is. Every kind but Good breaks one
 // rule of the frame or of its payload.
 enum class FrameKind {
-    Good,           // 8-byte length, Base64 of the text enciphered under the channel key
-    Short,          // 5 bytes: less than a length field
-    ZeroLength,     // a length of 0 and nothing after it
-    LongLength,     // a good payload under a length 4096 bytes larger than it
-    MaxLength,      // a good payload under the length 2^64-1
-    BadBase64,      // right length, payload with characters outside Base64
-    WrongKey,       // right length, enciphered under a random key
-    NotJson,        // right length and key, the plain text is not JSON
+    Good,       // 8-byte length, Base64 of the text enciphered under the channel key
+    Short,      // 5 bytes: less than a length field
+    ZeroLength, // a length of 0 and nothing after it
+    LongLength, // a good payload under a length 4096 bytes larger than it
+    MaxLength,  // a good payload under the length 2^64-1
+    BadBase64,  // right length, payload with characters outside Base64
+    WrongKey,   // right length, enciphered under a random key
+    NotJson,    // right length and key, the plain text is not JSON
 };
 
 inline constexpr std::size_t frameHeaderSize = 8;
@@ -62,7 +62,8 @@ class FramePlan {
 public:
     // Throws std::invalid_argument for no lines, a repeat or badEvery of 0, or
     // more frames than a 64-bit count holds.
-    FramePlan(std::size_t lineCount, std::uint64_t repeat, std::vector<FrameKind> badKinds, std::uint64_t badEvery);
+    FramePlan(std::size_t lineCount, std::uint64_t repeat, std::vector<FrameKind> badKinds,
+              std::uint64_t badEvery);
 
     std::uint64_t size() const { return goodCount + badCount; }
     std::uint64_t goodFrames() const { return goodCount; }

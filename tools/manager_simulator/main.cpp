@@ -20,8 +20,7 @@ const char* const programName = "qvm_simulator";
 
 std::atomic<qv::simulator::PipeServer*> runningServer{nullptr};
 
-BOOL WINAPI onConsoleControl(DWORD type)
-{
+BOOL WINAPI onConsoleControl(DWORD type) {
     if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
         if (qv::simulator::PipeServer* server = runningServer.load()) {
             server->requestStop();
@@ -31,8 +30,7 @@ BOOL WINAPI onConsoleControl(DWORD type)
     return FALSE;
 }
 
-std::vector<std::string> loadLines(const qv::simulator::Options& options)
-{
+std::vector<std::string> loadLines(const qv::simulator::Options& options) {
     if (options.file.empty()) {
         return qv::simulator::sampleCache(static_cast<std::int64_t>(std::time(nullptr)));
     }
@@ -52,8 +50,7 @@ std::vector<std::string> loadLines(const qv::simulator::Options& options)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     using namespace qv::simulator;
     Options options;
     std::vector<std::string> lines;

@@ -8,8 +8,7 @@
 namespace qv::simulator {
 namespace {
 
-std::uint64_t parseCount(const std::string& option, const std::string& text)
-{
+std::uint64_t parseCount(const std::string& option, const std::string& text) {
     constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
     if (text.empty()) {
         throw UsageError(option + ": a number is missing");
@@ -29,8 +28,7 @@ std::uint64_t parseCount(const std::string& option, const std::string& text)
 }
 
 // Milliseconds for the Win32 waits: below INFINITE.
-std::uint64_t parseMilliseconds(const std::string& option, const std::string& text)
-{
+std::uint64_t parseMilliseconds(const std::string& option, const std::string& text) {
     const std::uint64_t value = parseCount(option, text);
     if (value >= 0xFFFFFFFFull) {
         throw UsageError(option + ": '" + text + "' milliseconds is too long");
@@ -38,8 +36,7 @@ std::uint64_t parseMilliseconds(const std::string& option, const std::string& te
     return value;
 }
 
-std::string shortPipeName(const std::string& text)
-{
+std::string shortPipeName(const std::string& text) {
     std::string name = text;
     if (name.compare(0, std::string(pipePrefix).size(), pipePrefix) == 0) {
         name.erase(0, std::string(pipePrefix).size());
@@ -52,8 +49,7 @@ std::string shortPipeName(const std::string& text)
 }
 
 // Words of `text` in lines of at most `width` columns, each line indented.
-std::string wrapped(const std::string& text, std::size_t indent, std::size_t width)
-{
+std::string wrapped(const std::string& text, std::size_t indent, std::size_t width) {
     std::string out;
     std::string line(indent, ' ');
     std::size_t start = 0;
@@ -72,15 +68,13 @@ std::string wrapped(const std::string& text, std::size_t indent, std::size_t wid
     return out + line + "\n";
 }
 
-bool isBlank(const std::string& line)
-{
+bool isBlank(const std::string& line) {
     return line.find_first_not_of(" \t\r\n\f\v") == std::string::npos;
 }
 
 } // namespace
 
-Options parseOptions(const std::vector<std::string>& args)
-{
+Options parseOptions(const std::vector<std::string>& args) {
     Options options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i];
@@ -158,11 +152,13 @@ Options parseOptions(const std::vector<std::string>& args)
     return options;
 }
 
-std::string usageText(const std::string& program)
-{
-    return "usage: " + program + " [options]\n"
+std::string usageText(const std::string& program) {
+    return "usage: " + program +
+           " [options]\n"
            "\n"
-           "Plays the manager service: creates the named pipe \\\\.\\pipe\\" + defaultPipeName + ",\n"
+           "Plays the manager service: creates the named pipe \\\\.\\pipe\\" +
+           defaultPipeName +
+           ",\n"
            "waits for a client and sends it dock events, one enciphered frame per pipe\n"
            "message. Reports every message and a summary on standard error.\n"
            "\n"
@@ -180,7 +176,9 @@ std::string usageText(const std::string& program)
            "\n"
            "Connections:\n"
            "  -p, --pipe NAME       pipe name, short or \\\\.\\pipe\\NAME\n"
-           "                        (default " + defaultPipeName + ")\n"
+           "                        (default " +
+           defaultPipeName +
+           ")\n"
            "  --close-after N       close the connection after N messages (good and bad)\n"
            "                        and serve the next client (default 0: never)\n"
            "  --clients N           serve at most N clients (default 0: no limit)\n"
@@ -200,8 +198,7 @@ std::string usageText(const std::string& program)
            "within the --wait time, 4 stopped before done.\n";
 }
 
-std::vector<std::string> readEventLines(std::istream& in)
-{
+std::vector<std::string> readEventLines(std::istream& in) {
     std::vector<std::string> lines;
     std::string line;
     while (std::getline(in, line)) {
@@ -215,8 +212,7 @@ std::vector<std::string> readEventLines(std::istream& in)
     return lines;
 }
 
-std::vector<std::string> sampleCache(std::int64_t now)
-{
+std::vector<std::string> sampleCache(std::int64_t now) {
     using telemetry::DockEventMessage;
     using telemetry::FirmwareVersion;
     using telemetry::MacAddress;
@@ -230,12 +226,9 @@ std::vector<std::string> sampleCache(std::int64_t now)
     const MacAddress second({0xa0, 0xce, 0xc8, 0x1f, 0x7a, 0x44});
     const MacAddress third({0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e});
     const Sample samples[] = {
-        {3, "QV-DOCK-0001", first, {1, 2, 3}},
-        {3, "QV-DOCK-0002", second, {2, 0, 14}},
-        {2, "QV-DOCK-0001", first, {1, 2, 3}},
-        {3, "QV-DOCK-0003", third, {2, 1, 0}},
-        {2, "QV-DOCK-0002", second, {2, 0, 14}},
-        {3, "QV-DOCK-0001", first, {1, 2, 3}},
+        {3, "QV-DOCK-0001", first, {1, 2, 3}},   {3, "QV-DOCK-0002", second, {2, 0, 14}},
+        {2, "QV-DOCK-0001", first, {1, 2, 3}},   {3, "QV-DOCK-0003", third, {2, 1, 0}},
+        {2, "QV-DOCK-0002", second, {2, 0, 14}}, {3, "QV-DOCK-0001", first, {1, 2, 3}},
     };
     const std::int64_t count = static_cast<std::int64_t>(sizeof samples / sizeof samples[0]);
     std::vector<std::string> lines;

@@ -20,8 +20,7 @@ public:
     UniqueHandle() noexcept = default;
     explicit UniqueHandle(HANDLE handle) noexcept : handle(handle) {}
     UniqueHandle(UniqueHandle&& other) noexcept : handle(other.take()) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept
-    {
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
         if (this != &other) {
             reset(other.take());
         }
@@ -34,8 +33,7 @@ public:
     bool isValid() const noexcept { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
     HANDLE get() const noexcept { return handle; }
     [[nodiscard]] HANDLE take() noexcept { return std::exchange(handle, nullptr); }
-    void reset(HANDLE other = nullptr) noexcept
-    {
+    void reset(HANDLE other = nullptr) noexcept {
         if (isValid()) {
             // Closing must not change the last error a caller still reads.
             const DWORD error = GetLastError();
@@ -52,12 +50,13 @@ private:
 // A security descriptor from LocalAlloc.
 class LocalSecurityDescriptor {
 public:
-    explicit LocalSecurityDescriptor(const char* sddl)
-    {
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+    explicit LocalSecurityDescriptor(const char* sddl) {
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
+                                                                  nullptr)) {
             const DWORD error = GetLastError();
-            throw std::runtime_error("ConvertStringSecurityDescriptorToSecurityDescriptorA failed: win32 error " +
-                                     std::to_string(error));
+            throw std::runtime_error(
+                "ConvertStringSecurityDescriptorToSecurityDescriptorA failed: win32 error " +
+                std::to_string(error));
         }
     }
     LocalSecurityDescriptor(const LocalSecurityDescriptor&) = delete;
@@ -79,8 +78,7 @@ constexpr const char* pipeSecurity = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x12019f;;;
 constexpr DWORD outBufferSize = 64 * 1024;
 constexpr DWORD inBufferSize = 4096;
 
-UniqueHandle createEvent()
-{
+UniqueHandle createEvent() {
     UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!event.isValid()) {
         const DWORD error = GetLastError();
@@ -92,9 +90,7 @@ UniqueHandle createEvent()
 class PipeFailure : public std::runtime_error {
 public:
     PipeFailure(const std::string& call, DWORD error)
-        : std::runtime_error(call + " failed: win32 error " + std::to_string(error))
-    {
-    }
+        : std::runtime_error(call + " failed: win32 error " + std::to_string(error)) {}
 };
 
 // One overlapped operation; its OVERLAPPED stays put while the call is pending.
@@ -103,8 +99,7 @@ struct OverlappedIo {
     UniqueHandle event = createEvent();
     bool pending = false;
 
-    OVERLAPPED* start()
-    {
+    OVERLAPPED* start() {
         overlapped = OVERLAPPED{};
         overlapped.hEvent = event.get();
         ResetEvent(event.get());
@@ -115,11 +110,12 @@ struct OverlappedIo {
 // One server instance of the pipe and the I/O on it.
 class Connection {
 public:
-    Connection(const std::string& fullName, bool first, SECURITY_ATTRIBUTES& security)
-    {
-        const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    Connection(const std::string& fullName, bool first, SECURITY_ATTRIBUTES& security) {
+        const DWORD openMode =
+            PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
         pipe.reset(CreateNamedPipeA(fullName.c_str(), openMode,
-                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT |
+                                        PIPE_REJECT_REMOTE_CLIENTS,
                                     PIPE_UNLIMITED_INSTANCES, outBufferSize, inBufferSize, 0, &security));
         if (!pipe.isValid()) {
             throw PipeFailure("CreateNamedPipeA(" + fullName + ")", GetLastError());
@@ -130,8 +126,7 @@ public:
 
     // Pending calls still write into the OVERLAPPED blocks: cancel them and
     // wait for them before anything goes away.
-    ~Connection()
-    {
+    ~Connection() {
         CancelIo(pipe.get());
         for (OverlappedIo* io : {&connectIo, &writeIo, &watchIo}) {
             finish(*io);
@@ -140,8 +135,7 @@ public:
 
     HANDLE handle() const noexcept { return pipe.get(); }
 
-    void finish(OverlappedIo& io)
-    {
+    void finish(OverlappedIo& io) {
         if (io.pending) {
             DWORD count = 0;
             GetOverlappedResult(pipe.get(), &io.overlapped, &count, TRUE);
@@ -164,8 +158,7 @@ enum class Wait { Done, TimedOut, Stopped };
 
 enum class ClientEnd { PlanDone, ClosedAfterLimit, ClientGone, Stopped };
 
-const char* describe(ClientEnd end)
-{
+const char* describe(ClientEnd end) {
     switch (end) {
     case ClientEnd::PlanDone:
         return "all messages sent";
@@ -184,13 +177,9 @@ const char* describe(ClientEnd end)
 class PipeServer::Impl {
 public:
     Impl(Options options, std::vector<std::string> lines, std::ostream& report)
-        : options(std::move(options)),
-          lines(std::move(lines)),
-          report(report),
+        : options(std::move(options)), lines(std::move(lines)), report(report),
           plan(this->lines.size(), this->options.repeat, this->options.badKinds, this->options.badEvery),
-          stopEvent(createEvent()),
-          descriptor(pipeSecurity)
-    {
+          stopEvent(createEvent()), descriptor(pipeSecurity) {
         std::uint32_t tag = 0;
         if (!sys::encryption::getKey(sys::encryption::channelKeyNumber, key.data(), key.size(), tag)) {
             throw std::runtime_error("the key store does not give the channel key");
@@ -202,13 +191,13 @@ public:
 
     void requestStop() { SetEvent(stopEvent.get()); }
 
-    RunSummary run()
-    {
+    RunSummary run() {
         RunSummary summary;
         nextFrame = 0;
-        report << "serving " << options.fullPipeName() << ": " << plan.size() << " messages (" << plan.goodFrames()
-               << " good, " << plan.badFrames() << " bad)" << (options.eachClient ? " to each client" : "")
-               << " from " << (options.file.empty() ? "the sample cache" : options.file) << std::endl;
+        report << "serving " << options.fullPipeName() << ": " << plan.size() << " messages ("
+               << plan.goodFrames() << " good, " << plan.badFrames() << " bad)"
+               << (options.eachClient ? " to each client" : "") << " from "
+               << (options.file.empty() ? "the sample cache" : options.file) << std::endl;
         try {
             serve(summary);
         } catch (const std::exception& e) {
@@ -228,8 +217,7 @@ public:
     }
 
 private:
-    static const char* statusText(int status)
-    {
+    static const char* statusText(int status) {
         switch (status) {
         case exitDone:
             return "done";
@@ -244,14 +232,12 @@ private:
 
     bool stopRequested() const { return WaitForSingleObject(stopEvent.get(), 0) == WAIT_OBJECT_0; }
 
-    bool limitReached(const RunSummary& summary) const
-    {
+    bool limitReached(const RunSummary& summary) const {
         return (options.clients != 0 && summary.clients >= options.clients) ||
                (!options.eachClient && nextFrame >= plan.size());
     }
 
-    void serve(RunSummary& summary)
-    {
+    void serve(RunSummary& summary) {
         auto listening = std::make_unique<Connection>(options.fullPipeName(), true, security);
         for (;;) {
             const Wait wait = waitForClient(*listening);
@@ -276,8 +262,8 @@ private:
             if (!options.eachClient) {
                 nextFrame = position;
             }
-            report << "client " << client << ": " << describe(end) << ", closing after " << sentHere << " message"
-                   << (sentHere == 1 ? "" : "s") << std::endl;
+            report << "client " << client << ": " << describe(end) << ", closing after " << sentHere
+                   << " message" << (sentHere == 1 ? "" : "s") << std::endl;
 
             const bool done = limitReached(summary);
             const bool more = !done && end != ClientEnd::Stopped && !stopRequested();
@@ -293,8 +279,7 @@ private:
         }
     }
 
-    Wait waitForClient(Connection& connection)
-    {
+    Wait waitForClient(Connection& connection) {
         if (ConnectNamedPipe(connection.handle(), connection.connectIo.start())) {
             return Wait::Done;
         }
@@ -312,8 +297,8 @@ private:
         const DWORD woken = WaitForMultipleObjects(2, handles, FALSE, timeout);
         if (woken == WAIT_OBJECT_0 + 1) {
             DWORD count = 0;
-            const BOOL connected = GetOverlappedResult(connection.handle(), &connection.connectIo.overlapped, &count,
-                                                       FALSE);
+            const BOOL connected =
+                GetOverlappedResult(connection.handle(), &connection.connectIo.overlapped, &count, FALSE);
             const DWORD connectError = GetLastError();
             connection.connectIo.pending = false;
             if (!connected) {
@@ -330,8 +315,7 @@ private:
     }
 
     // Arms the read that notices the client going away. False when it is gone.
-    bool armWatch(Connection& connection, std::uint64_t client, DWORD& error)
-    {
+    bool armWatch(Connection& connection, std::uint64_t client, DWORD& error) {
         for (;;) {
             OVERLAPPED* overlapped = connection.watchIo.start();
             if (!ReadFile(connection.handle(), connection.watchBuffer, sizeof connection.watchBuffer, nullptr,
@@ -353,10 +337,10 @@ private:
 
     // The watch read finished: the client wrote something (reported, dropped)
     // or went away (false).
-    bool takeWatchResult(Connection& connection, std::uint64_t client, DWORD& error)
-    {
+    bool takeWatchResult(Connection& connection, std::uint64_t client, DWORD& error) {
         DWORD count = 0;
-        const BOOL read = GetOverlappedResult(connection.handle(), &connection.watchIo.overlapped, &count, FALSE);
+        const BOOL read =
+            GetOverlappedResult(connection.handle(), &connection.watchIo.overlapped, &count, FALSE);
         error = read ? ERROR_SUCCESS : GetLastError();
         connection.watchIo.pending = false;
         if (!read && error != ERROR_MORE_DATA) {
@@ -368,8 +352,7 @@ private:
 
     // Waits up to `milliseconds` (INFINITE allowed) for the stop request or
     // the client going away.
-    ClientEnd pause(Connection& connection, std::uint64_t client, DWORD milliseconds, ClientEnd otherwise)
-    {
+    ClientEnd pause(Connection& connection, std::uint64_t client, DWORD milliseconds, ClientEnd otherwise) {
         const HANDLE handles[] = {stopEvent.get(), connection.watchIo.event.get()};
         for (;;) {
             const DWORD woken = WaitForMultipleObjects(2, handles, FALSE, milliseconds);
@@ -392,8 +375,7 @@ private:
 
     enum class Write { Written, Failed, Stopped };
 
-    Write write(Connection& connection, const std::string& frame, DWORD& error)
-    {
+    Write write(Connection& connection, const std::string& frame, DWORD& error) {
         OVERLAPPED* overlapped = connection.writeIo.start();
         const auto size = static_cast<DWORD>(frame.size());
         if (!WriteFile(connection.handle(), frame.data(), size, nullptr, overlapped)) {
@@ -423,8 +405,7 @@ private:
     }
 
     ClientEnd serveClient(Connection& connection, std::uint64_t client, std::uint64_t& position,
-                          std::uint64_t& sentHere, RunSummary& summary)
-    {
+                          std::uint64_t& sentHere, RunSummary& summary) {
         DWORD error = 0;
         if (!armWatch(connection, client, error)) {
             report << "client " << client << ": gone (win32 error " << error << ")" << std::endl;
@@ -444,7 +425,8 @@ private:
             const std::string frame = buildFrame(planned.kind, key, lines[planned.line]);
             const Write outcome = write(connection, frame, error);
             if (!options.quiet || outcome != Write::Written) {
-                report << "client " << client << " message " << position + 1 << ": " << frameKindName(planned.kind)
+                report << "client " << client << " message " << position + 1 << ": "
+                       << frameKindName(planned.kind)
                        << (planned.kind == FrameKind::Good ? " (line " : " (after line ") << planned.line + 1
                        << "), " << frame.size() << " bytes";
                 if (outcome == Write::Failed) {
@@ -488,19 +470,15 @@ private:
 };
 
 PipeServer::PipeServer(Options options, std::vector<std::string> lines, std::ostream& report)
-    : impl(std::make_unique<Impl>(std::move(options), std::move(lines), report))
-{
-}
+    : impl(std::make_unique<Impl>(std::move(options), std::move(lines), report)) {}
 
 PipeServer::~PipeServer() = default;
 
-RunSummary PipeServer::run()
-{
+RunSummary PipeServer::run() {
     return impl->run();
 }
 
-void PipeServer::requestStop()
-{
+void PipeServer::requestStop() {
     impl->requestStop();
 }
 

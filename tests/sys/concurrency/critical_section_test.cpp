@@ -39,5 +39,5 @@ TEST(CriticalSection, OwnerMayEnterAgainAndGuardsSerialiseThreads) {
     EXPECT_EQ(counter, 80000);
 }
 
-}  // namespace
-}  // namespace qv::sys
+} // namespace
+} // namespace qv::sys

@@ -21,12 +21,14 @@ TEST(LogLine, ElapsedTimeHasAtLeastTwoHourDigitsAndNoDayWrap) {
 }
 
 TEST(LogLine, DecoratedLineCarriesEveryField) {
-    const std::string expected = "00:02:05.042\t4312:Main\tQuorvaneAnalytics\t00000000DEADBEEF\tWARN\t@@tok@@:24\ttext";
-    EXPECT_EQ(composeLine(kDecoratedLine, 125042, kWarn, "@@tok@@", 24, "QuorvaneAnalytics", "00000000DEADBEEF", 4312,
-                          "Main", "text"),
+    const std::string expected =
+        "00:02:05.042\t4312:Main\tQuorvaneAnalytics\t00000000DEADBEEF\tWARN\t@@tok@@:24\ttext";
+    EXPECT_EQ(composeLine(kDecoratedLine, 125042, kWarn, "@@tok@@", 24, "QuorvaneAnalytics",
+                          "00000000DEADBEEF", 4312, "Main", "text"),
               expected);
     // Any line type but 0 is decorated; an unnamed thread leaves "id:".
-    EXPECT_EQ(composeLine(7, 0, kVerbose, "a.cpp", -1, "M", "", 1, "", ""), "00:00:00.000\t1:\tM\t\tVERBOSE\ta.cpp:-1\t");
+    EXPECT_EQ(composeLine(7, 0, kVerbose, "a.cpp", -1, "M", "", 1, "", ""),
+              "00:00:00.000\t1:\tM\t\tVERBOSE\ta.cpp:-1\t");
     // A level without a name shows its number instead of reading past the table.
     EXPECT_EQ(composeLine(1, 0, 9, "s", 1, "M", "I", 1, "T", "x"), "00:00:00.000\t1:T\tM\tI\t9\ts:1\tx");
 }
@@ -41,7 +43,7 @@ TEST(LogLine, SourceIsShortenedUnlessItIsAToken) {
     EXPECT_STREQ(shortenSource("@@ab\\cd/ef@@"), "@@ab\\cd/ef@@");
     EXPECT_STREQ(shortenSource("C:\\src\\sys\\logger.cpp"), "logger.cpp");
     EXPECT_STREQ(shortenSource("/work/main/sys/logger.cpp"), "logger.cpp");
-    EXPECT_STREQ(shortenSource("a\\b/c.cpp"), "b/c.cpp");  // the backslash wins
+    EXPECT_STREQ(shortenSource("a\\b/c.cpp"), "b/c.cpp"); // the backslash wins
     EXPECT_STREQ(shortenSource("plain.cpp"), "plain.cpp");
     EXPECT_STREQ(shortenSource("@"), "@");
     EXPECT_STREQ(shortenSource(nullptr), "");
@@ -71,12 +73,13 @@ TEST(Identity, InstanceIdIsTheAddressAndSettersSanitise) {
 }
 
 TEST(Banner, HasTheBuildFactsAndEndsWithTheLocalTime) {
-    EXPECT_TRUE(std::regex_match(buildBanner(), std::regex(R"(Version \d+\.\d+\.\d+\.\d+\. Built by [^,]+, at )"
-                                                           R"(\d\d:\d\d:\d\d [A-Z][a-z]{2} [1-9]\d? \d{4}\. )")))
+    EXPECT_TRUE(
+        std::regex_match(buildBanner(), std::regex(R"(Version \d+\.\d+\.\d+\.\d+\. Built by [^,]+, at )"
+                                                   R"(\d\d:\d\d:\d\d [A-Z][a-z]{2} [1-9]\d? \d{4}\. )")))
         << buildBanner();
-    const std::time_t when = 1712345678;  // a one-digit day
+    const std::time_t when = 1712345678; // a one-digit day
     EXPECT_EQ(startupBanner(when), buildBanner() + "Log started at " + std::ctime(&when));
 }
 
-}  // namespace
-}  // namespace qv::sys::Logger
+} // namespace
+} // namespace qv::sys::Logger

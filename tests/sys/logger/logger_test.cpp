@@ -42,9 +42,9 @@ struct Captured {
 
 // Called under the logger lock, so it needs no lock of its own.
 struct CapturingOutput : Output {
-    void output(std::uint32_t timeMs, Level level, const char* source, std::int32_t line, const std::string& module,
-                const std::string& instanceId, std::uint32_t threadId, const std::string& threadName,
-                const std::string& text) override {
+    void output(std::uint32_t timeMs, Level level, const char* source, std::int32_t line,
+                const std::string& module, const std::string& instanceId, std::uint32_t threadId,
+                const std::string& threadName, const std::string& text) override {
         if (text == "boom") {
             throw std::runtime_error("disk full");
         }
@@ -101,7 +101,7 @@ TEST(Logger, RecordReachesTheModuleOutputsWithItsFields) {
     const int line = widget.log(kInfo, "hello 42");
     EXPECT_EQ(GetLastError(), 1234u);
     int evaluated = 0;
-    QV_LOG_AS(widget, kDebug) << ++evaluated;  // above the verbosity: never built
+    QV_LOG_AS(widget, kDebug) << ++evaluated; // above the verbosity: never built
     EXPECT_EQ(evaluated, 0);
 
     ASSERT_EQ(capture.records.size(), 1u);
@@ -109,7 +109,7 @@ TEST(Logger, RecordReachesTheModuleOutputsWithItsFields) {
     EXPECT_EQ(record.level, kInfo);
     EXPECT_EQ(record.module, "Dispatch");
     EXPECT_EQ(record.instanceId, widget.instanceId());
-    EXPECT_EQ(record.source, "logger_test.cpp");  // __FILE__ cut at its last separator
+    EXPECT_EQ(record.source, "logger_test.cpp"); // __FILE__ cut at its last separator
     EXPECT_EQ(record.line, line);
     EXPECT_EQ(record.threadId, GetCurrentThreadId());
     EXPECT_EQ(record.text, "hello 42");
@@ -117,7 +117,7 @@ TEST(Logger, RecordReachesTheModuleOutputsWithItsFields) {
     EXPECT_EQ(capture.records.back().source, "@@ab\\cd@@");
 
     struct Named : virtual Logged {
-        Named() : Identity("Dispatch") {}  // the default Logged takes the Identity's name
+        Named() : Identity("Dispatch") {} // the default Logged takes the Identity's name
     };
     EXPECT_EQ(&Named().module(), &widget.module());
     lateLogger.widget = new Widget("Dispatch");
@@ -141,7 +141,7 @@ TEST(Logger, RecordsAreWrittenOnlyWhereAnOutputAcceptsTheirLevel) {
 
 TEST(Logger, LevelsOutsideTheTableAreNeverWritten) {
     CapturingOutput& capture = captureModule("Outside", kVerbose, kVerbose);
-    core().addOutput("Outside", capture, 100);  // raises the verbosity beyond the table
+    core().addOutput("Outside", capture, 100); // raises the verbosity beyond the table
     Widget widget("Outside");
     EXPECT_EQ(widget.module().verbosity(), 100);
     for (Level level : {-1, 7, 100, INT_MIN, INT_MAX}) {
@@ -243,7 +243,7 @@ TEST(Logger, OutputExceptionReachesTheCallSiteAndReleasesTheLock) {
     CapturingOutput& capture = captureModule("Throwing", kInfo, kInfo);
     Widget widget("Throwing");
     EXPECT_THROW(widget.log(kInfo, "boom"), std::runtime_error);
-    EXPECT_NO_THROW(LogRecord(widget, kInfo, "s", 1) << "boom");  // a destructor cannot pass it on
+    EXPECT_NO_THROW(LogRecord(widget, kInfo, "s", 1) << "boom"); // a destructor cannot pass it on
 
     // Another thread could not get in had the lock been left held.
     auto later = std::async(std::launch::async, [&] { widget.log(kInfo, "after"); });
@@ -265,5 +265,5 @@ TEST(Logger, ClockCountsMilliseconds) {
     EXPECT_LT(elapsed, 60000u);
 }
 
-}  // namespace
-}  // namespace qv::sys::Logger
+} // namespace
+} // namespace qv::sys::Logger

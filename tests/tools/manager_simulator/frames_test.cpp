@@ -17,11 +17,11 @@ using qv::telemetry::encodeDockEvent;
 
 namespace {
 
-Key<16> channelKey()
-{
+Key<16> channelKey() {
     Key<16> key;
     std::uint32_t tag = 0;
-    EXPECT_TRUE(qv::sys::encryption::getKey(qv::sys::encryption::channelKeyNumber, key.data(), key.size(), tag));
+    EXPECT_TRUE(
+        qv::sys::encryption::getKey(qv::sys::encryption::channelKeyNumber, key.data(), key.size(), tag));
     return key;
 }
 
@@ -29,8 +29,7 @@ Key<16> channelKey()
 // failure to decode is kept as a text.
 class DecodingHandler : public qv::sys::MessageHandler {
 public:
-    void handleMessage(const std::string& text) override
-    {
+    void handleMessage(const std::string& text) override {
         texts.push_back(text.substr(0, text.find('\0')));
         try {
             events.push_back(encodeDockEvent(decodeDockEvent(text)));
@@ -42,8 +41,7 @@ public:
     std::vector<std::string> events;
 };
 
-std::string payloadOf(const std::string& frame)
-{
+std::string payloadOf(const std::string& frame) {
     return frame.substr(frameHeaderSize);
 }
 
@@ -53,8 +51,7 @@ const std::string dockJson =
 
 } // namespace
 
-TEST(Frames, GoodFramesCarryTheirLengthAndDecipherToTheTextWithAFreshFirstBlock)
-{
+TEST(Frames, GoodFramesCarryTheirLengthAndDecipherToTheTextWithAFreshFirstBlock) {
     const Key<16> key = channelKey();
     DecodingHandler decoded;
     qv::sys::AesHandler chain(&decoded, key);
@@ -79,8 +76,7 @@ TEST(Frames, GoodFramesCarryTheirLengthAndDecipherToTheTextWithAFreshFirstBlock)
     EXPECT_EQ(frameHeader(0x0102030405060708ull), std::string("\x08\x07\x06\x05\x04\x03\x02\x01", 8));
 }
 
-TEST(Frames, EachBadKindBreaksWhatItSaysAndNothingElse)
-{
+TEST(Frames, EachBadKindBreaksWhatItSaysAndNothingElse) {
     const Key<16> key = channelKey();
     DecodingHandler decoded;
     qv::sys::AesHandler chain(&decoded, key);
@@ -109,7 +105,8 @@ TEST(Frames, EachBadKindBreaksWhatItSaysAndNothingElse)
     }
     EXPECT_EQ(payloadOf(badBase64).size(), payloadOf(good).size());
     EXPECT_TRUE(qv::sys::base64DecodeBlocks(payloadOf(badBase64)).empty());
-    EXPECT_EQ(qv::sys::base64DecodeBlocks(payloadOf(wrongKey)).size(), 16 * (1 + (dockJson.size() + 15) / 16));
+    EXPECT_EQ(qv::sys::base64DecodeBlocks(payloadOf(wrongKey)).size(),
+              16 * (1 + (dockJson.size() + 15) / 16));
     chain.handleMessage(payloadOf(badBase64));
     chain.handleMessage(payloadOf(wrongKey));
     chain.handleMessage(payloadOf(notJson));
@@ -127,8 +124,7 @@ TEST(Frames, EachBadKindBreaksWhatItSaysAndNothingElse)
     EXPECT_EQ(decoded.events[5], dockJson);
 }
 
-TEST(FramePlan, PutsBadKindsInTurnAfterEveryKthGoodFrameAcrossRepeats)
-{
+TEST(FramePlan, PutsBadKindsInTurnAfterEveryKthGoodFrameAcrossRepeats) {
     const FramePlan plan(3, 2, {FrameKind::Short, FrameKind::NotJson}, 2);
     ASSERT_EQ(plan.size(), 9u);
     EXPECT_EQ(plan.goodFrames(), 6u);
@@ -138,8 +134,8 @@ TEST(FramePlan, PutsBadKindsInTurnAfterEveryKthGoodFrameAcrossRepeats)
         const PlannedFrame frame = plan.at(i);
         order.push_back(std::string(frameKindName(frame.kind)) + std::to_string(frame.line));
     }
-    EXPECT_EQ(order, (std::vector<std::string>{"good0", "good1", "short1", "good2", "good0", "not-json0", "good1",
-                                               "good2", "short2"}));
+    EXPECT_EQ(order, (std::vector<std::string>{"good0", "good1", "short1", "good2", "good0", "not-json0",
+                                               "good1", "good2", "short2"}));
     EXPECT_THROW(plan.at(9), std::out_of_range);
 
     // An interval beyond the good frames: no bad frames (and no division by badEvery + 1).

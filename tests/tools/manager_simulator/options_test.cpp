@@ -10,10 +10,10 @@
 
 using namespace qv::simulator;
 
-TEST(SimulatorOptions, ReadsValuesInBothSpellingsAndRefusesBadArgumentsByName)
-{
-    const Options options = parseOptions({"-p", "\\\\.\\pipe\\qvm_test_1", "-n", "3", "--delay=25", "--bad",
-                                          "short,wrong-key", "--bad-every=2", "--linger", "client", "--each-client"});
+TEST(SimulatorOptions, ReadsValuesInBothSpellingsAndRefusesBadArgumentsByName) {
+    const Options options =
+        parseOptions({"-p", "\\\\.\\pipe\\qvm_test_1", "-n", "3", "--delay=25", "--bad", "short,wrong-key",
+                      "--bad-every=2", "--linger", "client", "--each-client"});
     EXPECT_EQ(options.fullPipeName(), "\\\\.\\pipe\\qvm_test_1");
     EXPECT_EQ(options.repeat + options.delayMs + options.badEvery, 3u + 25u + 2u);
     EXPECT_EQ(options.badKinds, (std::vector<FrameKind>{FrameKind::Short, FrameKind::WrongKey}));
@@ -44,8 +44,7 @@ TEST(SimulatorOptions, ReadsValuesInBothSpellingsAndRefusesBadArgumentsByName)
     }
 }
 
-TEST(SimulatorInput, FileLinesAreKeptAsTheyAreAndTheSampleCacheDecodes)
-{
+TEST(SimulatorInput, FileLinesAreKeptAsTheyAreAndTheSampleCacheDecodes) {
     std::istringstream in("{\"a\":1}\r\n\n   \t\r\nnot json at all\n  {\"b\":2}  \n{\"c\":3}");
     EXPECT_EQ(readEventLines(in),
               (std::vector<std::string>{"{\"a\":1}", "not json at all", "  {\"b\":2}  ", "{\"c\":3}"}));

@@ -31,16 +31,12 @@ using Handle = std::unique_ptr<void, HandleCloser>;
 class ServerThread {
 public:
     ServerThread(Options options, std::vector<std::string> lines)
-        : server(std::move(options), std::move(lines), report), thread([this] { summary = server.run(); })
-    {
-    }
-    ~ServerThread()
-    {
+        : server(std::move(options), std::move(lines), report), thread([this] { summary = server.run(); }) {}
+    ~ServerThread() {
         server.requestStop();
         finish();
     }
-    const RunSummary& finish()
-    {
+    const RunSummary& finish() {
         if (thread.joinable()) {
             thread.join();
         }
@@ -54,11 +50,11 @@ private:
     std::thread thread;
 };
 
-Options testOptions()
-{
+Options testOptions() {
     static std::atomic<int> counter{0};
     Options options;
-    options.pipeName = "qvm_simulator_test_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter);
+    options.pipeName =
+        "qvm_simulator_test_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter);
     options.waitMs = 10000; // a broken test ends instead of hanging
     return options;
 }
@@ -66,11 +62,11 @@ Options testOptions()
 // Opens the pipe as the agent does: no sharing, identification-level
 // impersonation only, then message read mode. Retries while the server is
 // between instances.
-Handle connectClient(const Options& options)
-{
+Handle connectClient(const Options& options) {
     for (int attempt = 0; attempt < 2000; ++attempt) {
-        const HANDLE pipe = CreateFileA(options.fullPipeName().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                        OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+        const HANDLE pipe =
+            CreateFileA(options.fullPipeName().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                        OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (pipe != INVALID_HANDLE_VALUE) {
             DWORD mode = PIPE_READMODE_MESSAGE;
             EXPECT_TRUE(SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) << GetLastError();
@@ -88,8 +84,7 @@ struct Received {
 };
 
 // One whole pipe message: peeked for its size, then read.
-Received readMessage(const Handle& pipe)
-{
+Received readMessage(const Handle& pipe) {
     Received received;
     for (int attempt = 0; attempt < 5000; ++attempt) {
         char header[frameHeaderSize];
@@ -102,7 +97,8 @@ Received readMessage(const Handle& pipe)
         if (peeked > 0) {
             received.bytes.resize(peeked + left);
             DWORD read = 0;
-            EXPECT_TRUE(ReadFile(pipe.get(), &received.bytes[0], peeked + left, &read, nullptr)) << GetLastError();
+            EXPECT_TRUE(ReadFile(pipe.get(), &received.bytes[0], peeked + left, &read, nullptr))
+                << GetLastError();
             EXPECT_EQ(read, peeked + left);
             return received;
         }
@@ -112,8 +108,7 @@ Received readMessage(const Handle& pipe)
     return received;
 }
 
-bool isPipeEnd(const Received& received)
-{
+bool isPipeEnd(const Received& received) {
     return received.error == ERROR_BROKEN_PIPE || received.error == ERROR_PIPE_NOT_CONNECTED;
 }
 
@@ -123,8 +118,7 @@ class Agent : public qv::sys::MessageHandler {
 public:
     Agent() : chain(this, channelKey()) {}
     void handleMessage(const std::string& text) override { texts.push_back(text.substr(0, text.find('\0'))); }
-    void takeGoodFrame(const Received& message)
-    {
+    void takeGoodFrame(const Received& message) {
         ASSERT_EQ(message.error, static_cast<DWORD>(ERROR_SUCCESS));
         ASSERT_GE(message.bytes.size(), frameHeaderSize);
         EXPECT_EQ(frameLength(message.bytes), message.bytes.size() - frameHeaderSize);
@@ -133,8 +127,7 @@ public:
     std::vector<std::string> texts;
 
 private:
-    static qv::sys::encryption::Key<16> channelKey()
-    {
+    static qv::sys::encryption::Key<16> channelKey() {
         qv::sys::encryption::Key<16> key;
         std::uint32_t tag = 0;
         qv::sys::encryption::getKey(qv::sys::encryption::channelKeyNumber, key.data(), key.size(), tag);
@@ -143,15 +136,14 @@ private:
     qv::sys::AesHandler chain;
 };
 
-std::string daclText(const Handle& pipe)
-{
+std::string daclText(const Handle& pipe) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     PACL dacl = nullptr;
     char* sddl = nullptr;
-    if (GetSecurityInfo(pipe.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                        &descriptor) != ERROR_SUCCESS ||
-        !ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                              &sddl, nullptr)) {
+    if (GetSecurityInfo(pipe.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                        nullptr, &descriptor) != ERROR_SUCCESS ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                              DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
         return "none";
     }
     const std::string text = sddl;
@@ -162,8 +154,7 @@ std::string daclText(const Handle& pipe)
 
 } // namespace
 
-TEST(PipeServer, SendsTheLinesInOrderThenClosesAfterNAndServesTheNextClient)
-{
+TEST(PipeServer, SendsTheLinesInOrderThenClosesAfterNAndServesTheNextClient) {
     std::vector<std::string> lines = sampleCache(1700000000);
     lines.resize(4);
     lines.push_back("not JSON, sent as it is");
@@ -194,8 +185,7 @@ TEST(PipeServer, SendsTheLinesInOrderThenClosesAfterNAndServesTheNextClient)
     EXPECT_NE(report.find("summary: 5 messages sent (5 good, 0 bad)"), std::string::npos) << report;
 }
 
-TEST(PipeServer, BadFramesArriveBetweenGoodOnesWithoutDisturbingThem)
-{
+TEST(PipeServer, BadFramesArriveBetweenGoodOnesWithoutDisturbingThem) {
     const std::vector<std::string> lines = sampleCache(1700000000);
     Options options = testOptions();
     options.repeat = 1;
@@ -221,7 +211,8 @@ TEST(PipeServer, BadFramesArriveBetweenGoodOnesWithoutDisturbingThem)
     agent.takeGoodFrame(readMessage(client)); // bad Base64 under a right length: an empty text
     EXPECT_TRUE(isPipeEnd(readMessage(client)));
 
-    EXPECT_EQ(agent.texts, (std::vector<std::string>{lines[0], lines[1], lines[2], lines[3], lines[4], lines[5], ""}));
+    EXPECT_EQ(agent.texts,
+              (std::vector<std::string>{lines[0], lines[1], lines[2], lines[3], lines[4], lines[5], ""}));
     const RunSummary& summary = server.finish();
     EXPECT_EQ(summary.goodSent, 6u);
     EXPECT_EQ(summary.badSent, 3u);
@@ -229,8 +220,7 @@ TEST(PipeServer, BadFramesArriveBetweenGoodOnesWithoutDisturbingThem)
         << server.report.str();
 }
 
-TEST(PipeServer, AClientLeavingMidwayCostsNoMessageAndEachClientCanGetTheWholeSet)
-{
+TEST(PipeServer, AClientLeavingMidwayCostsNoMessageAndEachClientCanGetTheWholeSet) {
     const std::vector<std::string> lines = sampleCache(1700000000);
     {
         Options options = testOptions();
@@ -259,8 +249,7 @@ TEST(PipeServer, AClientLeavingMidwayCostsNoMessageAndEachClientCanGetTheWholeSe
     EXPECT_EQ(server.finish().status, exitDone);
 }
 
-TEST(PipeServer, EndsOnTheWaitTimeOrAStopRequestWithoutAClient)
-{
+TEST(PipeServer, EndsOnTheWaitTimeOrAStopRequestWithoutAClient) {
     Options options = testOptions();
     options.waitMs = 100;
     ServerThread timedOut(options, sampleCache(0));

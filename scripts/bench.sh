@@ -9,10 +9,10 @@ messages=${1:-20000}
 rounds=${2:-5}
 
 cmake -S . -B build/bench-native -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_TESTS=OFF >/dev/null
-cmake --build build/bench-native --target qv_chain_bench | grep -v "^\[" || true
+cmake --build build/bench-native --target qv_chain_bench >/dev/null
 cmake -S . -B build/bench-windows -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_TESTS=OFF \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
-cmake --build build/bench-windows --target qv_chain_bench | grep -v "^\[" || true
+cmake --build build/bench-windows --target qv_chain_bench >/dev/null
 
 build/bench-native/tools/qv_chain_bench "$messages" "$rounds"
 QV_WINEPREFIX=$PWD/build/bench-windows/wineprefix \

@@ -2,8 +2,12 @@
 # Runs a Windows program of this build under Wine in the build's own prefix.
 # The prefix is created on first use (serialised, since parallel first use races).
 set -euo pipefail
+# Debian's wine64 package (without the recommended wine package) has neither
+# /usr/bin/wine nor /usr/bin/wineserver: use the library paths.
 WINE64=${WINE64:-/usr/lib/wine/wine64}
 [ -x "$WINE64" ] || WINE64=$(command -v wine64)
+WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
+[ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 if [ -z "${WINEPREFIX:-}" ]; then
@@ -16,7 +20,7 @@ if [ ! -f "$WINEPREFIX/.ready" ]; then
   if [ ! -f "$WINEPREFIX/.ready" ]; then
     rm -rf "$WINEPREFIX"
     "$WINE64" wineboot -i >/dev/null 2>&1 || true
-    wineserver -w
+    "$WINESERVER" -w
     touch "$WINEPREFIX/.ready"
   fi
   exec 9>&-

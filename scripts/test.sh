@@ -39,10 +39,12 @@ done
 # persistent wineserver so that each test binary starts in a few milliseconds.
 export QV_WINEPREFIX="$PWD/build/windows/wineprefix"
 export WINEPREFIX="$QV_WINEPREFIX"
+WINESERVER=/usr/lib/wine/wineserver
+[ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
 cmake/wine-run.sh cmd /c exit >/dev/null 2>&1 || true
-wineserver -p
+"$WINESERVER" -p
 run_ctest windows
-wineserver -k 2>/dev/null || true
+"$WINESERVER" -k 2>/dev/null || true
 
 run_ctest native-sanitize
 

@@ -6,6 +6,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-300}
+
+./scripts/setup.sh >/dev/null
+# clang and its sanitizer/fuzzer runtimes are needed only here.
+for p in clang libclang-rt-14-dev; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    as_root=""; [ "$(id -u)" = 0 ] || as_root=sudo
+    $as_root apt-get update -qq
+    $as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev >/dev/null
+    break
+  fi
+done
 build=build/fuzz
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 

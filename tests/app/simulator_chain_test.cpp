@@ -57,21 +57,7 @@ TEST(SimulatorChain, EncipheredFramesBecomeTheExpectedDocument) {
         EXPECT_EQ(handler.connectedDocks().size(), 1u);
         EXPECT_EQ(handler.connectedDocks().count("B"), 1u);
     }
-    const std::string host = "  host: \n"
-                             "    computer_name: HOST1\n"
-                             "    mac_address: 10:20:30:40:50:60\n"
-                             "    wifi_mac_address: a0:b0:c0:d0:e0:f0\n";
-    EXPECT_EQ(out.str(), "---\n"
-                         "-\n  event_type: Quorvane Dock Connected\n"
-                         "  time: Tue Nov 14 22:13:20 2023 " +
-                             zone +
-                             "\n"
-                             "  dock: \n    mac_address: 00:1a:2b:3c:4d:5e\n    fw_version: 1.2.3\n" +
-                             host +
-                             "-\n  event_type: Quorvane Dock Connected\n"
-                             "  time: Thu Jan 01 00:00:00 1970 " +
-                             zone +
-                             "\n"
-                             "  dock: \n    mac_address: aa:bb:cc:dd:ee:ff\n" +
-                             host);
+    EXPECT_EQ(out.str(), "---\n" +
+                             exampleRecord("Tue Nov 14 22:13:20 2023 " + zone, "00:1a:2b:3c:4d:5e", "1.2.3") +
+                             exampleRecord("Thu Jan 01 00:00:00 1970 " + zone, "aa:bb:cc:dd:ee:ff"));
 }

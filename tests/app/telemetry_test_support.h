@@ -26,6 +26,15 @@ inline HostFacts exampleHost() {
     return host;
 }
 
+// One record for the example host, as the writer prints it; `fw` empty for none.
+inline std::string exampleRecord(const std::string& time, const std::string& mac,
+                                 const std::string& fw = "") {
+    return "-\n  event_type: Quorvane Dock Connected\n  time: " + time +
+           "\n  dock: \n    mac_address: " + mac + "\n" + (fw.empty() ? "" : "    fw_version: " + fw + "\n") +
+           "  host: \n    computer_name: HOST1\n    mac_address: 10:20:30:40:50:60\n"
+           "    wifi_mac_address: a0:b0:c0:d0:e0:f0\n";
+}
+
 // Pins the runtime's time zone and returns the standard-time name it reports.
 inline std::string useTimeZone(const char* tz) {
 #ifdef _WIN32

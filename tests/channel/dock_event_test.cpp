@@ -10,8 +10,8 @@ using nlohmann::json;
 
 namespace {
 
-// Runs the decoder and returns the exception's text, or "" when it succeeded.
-template <typename Exception>
+// The text of the exception the decoder throws, or "" when it succeeds.
+template <typename Exception = std::exception>
 std::string failureOf(const std::string& text) {
     try {
         decodeDockEvent(text);
@@ -24,6 +24,11 @@ std::string failureOf(const std::string& text) {
 MacAddress mac(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d, std::uint8_t e,
                std::uint8_t f) {
     return MacAddress(std::array<std::uint8_t, 6>{a, b, c, d, e, f});
+}
+
+// An event with the required keys and the given extra members.
+std::string withMembers(const std::string& members) {
+    return R"({"timestamp":1,"event":1,"deviceId":"d")" + members + "}";
 }
 
 const std::string minimal = R"({"timestamp":1000,"event":1,"deviceId":"X"})";
@@ -39,20 +44,14 @@ TEST(MacAddress, TextIsLowerCaseHexAndZeroMeansUnset) {
     EXPECT_EQ(MacAddress(buffer), mac(1, 2, 3, 4, 5, 6));
 }
 
-TEST(ParseMacAddress, AcceptsAnySingleSeparatorAndOneTrailingCharacter) {
+TEST(ParseMacAddress, ReadsSixFieldsAsStrtolDoesWithAnySingleSeparator) {
     const auto expected = mac(0xa0, 0xce, 0xc8, 1, 2, 3);
-    EXPECT_EQ(parseMacAddress("a0:ce:c8:01:02:03"), expected);
-    EXPECT_EQ(parseMacAddress("a0-ce-c8-01-02-03"), expected);
-    EXPECT_EQ(parseMacAddress("a0:ce:c8:01:02:03:"), expected);
-    EXPECT_EQ(parseMacAddress("A0 CE C8 1 2 0x3"), expected);
-    // Wider fields keep their low byte; signs and white space are read as strtol does.
-    EXPECT_EQ(parseMacAddress("1a0:ce:c8:01:02:03"), expected);
+    for (const char* text : {"a0:ce:c8:01:02:03", "a0-ce-c8-01-02-03",
+                             "a0:ce:c8:01:02:03:", "A0 CE C8 1 2 0x3", "1a0:ce:c8:01:02:03"})
+        EXPECT_EQ(parseMacAddress(text), expected) << text;
     EXPECT_EQ(parseMacAddress("-1: 2:3:4:5:6"), mac(0xff, 2, 3, 4, 5, 6));
-    EXPECT_EQ(parseMacAddress("7fffffff:0:0:0:0:0"), mac(0xff, 0, 0, 0, 0, 0));
     EXPECT_EQ(parseMacAddress("-80000000:0:0:0:0:1"), mac(0, 0, 0, 0, 0, 1));
-}
 
-TEST(ParseMacAddress, RefusesShortLongAndDigitlessTextAsZero) {
     for (const char* text : {"", "a0:ce:c8:01:02", "a0:ce:c8:01:02:03::", "zz:00:00:00:00:00",
                              "a0:ce:c8:01:02:", "0x:1:2:3:4:5", "+:1:2:3:4:5", "a0:ce:c8:01:02:03 x"})
         EXPECT_FALSE(parseMacAddress(text).isSet()) << text;
@@ -64,133 +63,112 @@ TEST(ParseMacAddress, RefusesShortLongAndDigitlessTextAsZero) {
 }
 
 TEST(ParseMacAddress, FieldBeyond32BitsThrowsOutOfRange) {
-    for (const char* text : {"0123456789:0:0:0:0:0", "80000000:0:0:0:0:0", "-80000001:0:0:0:0:0"}) {
-        try {
-            parseMacAddress(text);
-            ADD_FAILURE() << text;
-        } catch (const std::out_of_range& e) {
-            EXPECT_STREQ(e.what(), "stoi argument out of range");
-        }
-    }
+    for (const char* text : {"0123456789:0:0:0:0:0", "80000000:0:0:0:0:0", "-80000001:0:0:0:0:0"})
+        EXPECT_THROW(parseMacAddress(text), std::out_of_range) << text;
+    EXPECT_EQ(failureOf<std::out_of_range>(withMembers(R"(,"updMacAddress":"7fffffff0:0:0:0:0:0")")),
+              "stoi argument out of range");
 }
 
-TEST(DecodeDockEvent, MinimalObjectHasNoMacAndNoVersion) {
-    const auto record = decodeDockEvent(minimal);
-    EXPECT_EQ(record.timestamp, 1000);
-    EXPECT_EQ(record.event, 1);
-    EXPECT_EQ(record.deviceId, "X");
-    EXPECT_FALSE(record.macAddress.isSet());
-    EXPECT_FALSE(record.fwVersion.isSet());
-}
+TEST(DecodeDockEvent, OptionalMembersDefaultAndOthersAreIgnored) {
+    const auto bare = decodeDockEvent(minimal);
+    EXPECT_EQ(bare.timestamp, 1000);
+    EXPECT_EQ(bare.event, 1);
+    EXPECT_EQ(bare.deviceId, "X");
+    EXPECT_FALSE(bare.macAddress.isSet());
+    EXPECT_FALSE(bare.fwVersion.isSet());
 
-TEST(DecodeDockEvent, FullRecordDecodes) {
-    const auto record =
-        decodeDockEvent(R"({"timestamp":1700000000,"event":3,"deviceId":"USB\\VID_17E9&PID_6015\\X",)"
-                        R"("updMacAddress":"00:1a:2b:3c:4d:5e","fwVersion":[1,4,22],"other":{"x":[1]}})");
-    EXPECT_EQ(record.timestamp, 1700000000);
-    EXPECT_EQ(record.event, 3);
-    EXPECT_EQ(record.deviceId, "USB\\VID_17E9&PID_6015\\X");
-    EXPECT_EQ(record.macAddress, mac(0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e));
-    EXPECT_EQ(record.fwVersion, (FirmwareVersion{1, 4, 22}));
+    const auto full = decodeDockEvent(R"({"timestamp":1700000000,"event":3,"deviceId":"USB\\VID_17E9\\X",)"
+                                      R"("updMacAddress":"00:1a:2b:3c:4d:5e","fwVersion":[1,4,22],"x":{}})");
+    EXPECT_EQ(full.deviceId, "USB\\VID_17E9\\X");
+    EXPECT_EQ(full.macAddress, mac(0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e));
+    EXPECT_EQ(full.fwVersion, (FirmwareVersion{1, 4, 22}));
+
+    // A MAC without digits is no address; the message still decodes.
+    const auto noMac =
+        decodeDockEvent(withMembers(R"(,"updMacAddress":"zz:00:00:00:00:00","fwVersion":[1,0,0])"));
+    EXPECT_FALSE(noMac.macAddress.isSet());
+    EXPECT_EQ(noMac.fwVersion, (FirmwareVersion{1, 0, 0}));
 }
 
 TEST(DecodeDockEvent, NumbersConvertAsTheSchemaSays) {
     auto decode = [](const std::string& members) {
         return decodeDockEvent(R"({"deviceId":"d",)" + members + "}");
     };
-    EXPECT_EQ(decode(R"("timestamp":1000.9,"event":1)").timestamp, 1000);
-    EXPECT_EQ(decode(R"("timestamp":-1000.9,"event":1)").timestamp, -1000);
-    EXPECT_EQ(decode(R"("timestamp":18446744073709551615,"event":1)").timestamp, -1);
-    EXPECT_EQ(decode(R"("timestamp":-9223372036854775808,"event":1)").timestamp, INT64_MIN);
-    EXPECT_EQ(decode(R"("timestamp":0,"event":65537)").event, 1);
-    EXPECT_EQ(decode(R"("timestamp":0,"event":true)").event, 1);
-    EXPECT_EQ(decode(R"("timestamp":0,"event":false)").event, 0);
-    EXPECT_EQ(decode(R"("timestamp":0,"event":-1)").event, 65535);
-    EXPECT_EQ(decode(R"("timestamp":0,"event":259.99)").event, 259);
-    EXPECT_EQ(decode(R"("timestamp":0,"event":-2147483648.5)").event, 0);
-    EXPECT_EQ(decode(R"("timestamp":0,"event":1,"fwVersion":[257,2.9,false])").fwVersion,
+    const std::pair<const char*, std::int64_t> timestamps[] = {{"1000.9", 1000},
+                                                               {"-1000.9", -1000},
+                                                               {"18446744073709551615", -1},
+                                                               {"-9223372036854775808", INT64_MIN},
+                                                               {"-9223372036854775808.0", INT64_MIN}};
+    for (const auto& [text, expected] : timestamps)
+        EXPECT_EQ(decode(std::string(R"("event":1,"timestamp":)") + text).timestamp, expected) << text;
+    const std::pair<const char*, std::uint16_t> events[] = {{"65537", 1},
+                                                            {"true", 1},
+                                                            {"false", 0},
+                                                            {"-1", 65535},
+                                                            {"259.99", 259},
+                                                            {"-2147483648.5", 0},
+                                                            {"2147483647.9", 0xFFFF}};
+    for (const auto& [text, expected] : events)
+        EXPECT_EQ(decode(std::string(R"("timestamp":0,"event":)") + text).event, expected) << text;
+    EXPECT_EQ(decodeDockEvent(withMembers(R"(,"fwVersion":[257,2.9,false])")).fwVersion,
               (FirmwareVersion{1, 2, 0}));
-    EXPECT_EQ(decode(R"("timestamp":0,"event":1,"fwVersion":[-1,true,4294967299])").fwVersion,
+    EXPECT_EQ(decodeDockEvent(withMembers(R"(,"fwVersion":[-1,true,4294967299])")).fwVersion,
               (FirmwareVersion{255, 1, 3}));
 }
 
-TEST(DecodeDockEvent, FloatsBeyondTheTargetIntegerAreRefused) {
-    using OutOfRange = json::out_of_range;
-    for (const char* text : {R"({"timestamp":9223372036854775808.0,"event":1,"deviceId":"d"})",
-                             R"({"timestamp":-1e300,"event":1,"deviceId":"d"})",
-                             R"({"timestamp":0,"event":2147483648.0,"deviceId":"d"})",
-                             R"({"timestamp":0,"event":-2147483649.0,"deviceId":"d"})",
-                             R"({"timestamp":0,"event":1,"deviceId":"d","fwVersion":[1,2,1e10]})"})
-        EXPECT_NE(failureOf<OutOfRange>(text), "") << text;
-    // The largest floats that fit are still taken.
-    EXPECT_EQ(
-        decodeDockEvent(R"({"timestamp":-9223372036854775808.0,"event":2147483647.9,"deviceId":"d"})").event,
-        0xFFFF);
-}
+TEST(DecodeDockEvent, FailuresReportTheFirstBrokenStepWithTheLibraryError) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"[1,2]", "[json.exception.type_error.304] cannot use at() with array"},
+        {"42", "[json.exception.type_error.304] cannot use at() with number"},
+        {"{}", "[json.exception.out_of_range.403] key 'timestamp' not found"},
+        {R"({"timestamp":1,"deviceId":5})", "[json.exception.out_of_range.403] key 'event' not found"},
+        {R"({"timestamp":1,"event":1})", "[json.exception.out_of_range.403] key 'deviceId' not found"},
+        {R"({"timestamp":true,"event":1,"deviceId":"d"})",
+         "[json.exception.type_error.302] type must be number, but is boolean"},
+        {R"({"timestamp":"1","event":1,"deviceId":"d"})",
+         "[json.exception.type_error.302] type must be number, but is string"},
+        {R"({"timestamp":1,"event":null,"deviceId":"d"})",
+         "[json.exception.type_error.302] type must be number, but is null"},
+        {R"({"timestamp":1,"event":1,"deviceId":7})",
+         "[json.exception.type_error.302] type must be string, but is number"},
+        {withMembers(R"(,"updMacAddress":[])"),
+         "[json.exception.type_error.302] type must be string, but is array"},
+        {withMembers(R"(,"fwVersion":"1.2.3")"),
+         "[json.exception.type_error.302] type must be array, but is string"},
+        {withMembers(R"(,"fwVersion":[1,{},3])"),
+         "[json.exception.type_error.302] type must be number, but is object"},
+        // The MAC is read before the version.
+        {withMembers(R"(,"updMacAddress":"0123456789:0:0:0:0:0","fwVersion":[1])"),
+         "stoi argument out of range"},
+    };
+    for (const auto& [text, what] : cases)
+        EXPECT_EQ(failureOf(text), what) << text;
 
-TEST(DecodeDockEvent, WrongTypesReportTheJsonTypeName) {
-    using TypeError = json::type_error;
-    auto typeErrorOf = [](const std::string& text) { return failureOf<TypeError>(text); };
-    EXPECT_EQ(typeErrorOf(R"({"timestamp":true,"event":1,"deviceId":"d"})"),
-              "[json.exception.type_error.302] type must be number, but is boolean");
-    EXPECT_EQ(typeErrorOf(R"({"timestamp":"1","event":1,"deviceId":"d"})"),
-              "[json.exception.type_error.302] type must be number, but is string");
-    EXPECT_EQ(typeErrorOf(R"({"timestamp":1,"event":null,"deviceId":"d"})"),
-              "[json.exception.type_error.302] type must be number, but is null");
-    EXPECT_EQ(typeErrorOf(R"({"timestamp":1,"event":1,"deviceId":7})"),
-              "[json.exception.type_error.302] type must be string, but is number");
-    EXPECT_EQ(typeErrorOf(R"({"timestamp":1,"event":1,"deviceId":"d","updMacAddress":[]})"),
-              "[json.exception.type_error.302] type must be string, but is array");
-    EXPECT_EQ(typeErrorOf(R"({"timestamp":1,"event":1,"deviceId":"d","fwVersion":"1.2.3"})"),
-              "[json.exception.type_error.302] type must be array, but is string");
-    EXPECT_EQ(typeErrorOf(R"({"timestamp":1,"event":1,"deviceId":"d","fwVersion":[1,{},3]})"),
-              "[json.exception.type_error.302] type must be number, but is object");
-    EXPECT_EQ(typeErrorOf("[1,2]"), "[json.exception.type_error.304] cannot use at() with array");
-    EXPECT_EQ(typeErrorOf("42"), "[json.exception.type_error.304] cannot use at() with number");
-}
-
-TEST(DecodeDockEvent, StepsRunInOrderSoTheFirstProblemIsReported) {
-    EXPECT_EQ(failureOf<json::out_of_range>("{}"),
-              "[json.exception.out_of_range.403] key 'timestamp' not found");
-    EXPECT_EQ(failureOf<json::out_of_range>(R"({"timestamp":1,"deviceId":5})"),
-              "[json.exception.out_of_range.403] key 'event' not found");
-    EXPECT_EQ(failureOf<json::out_of_range>(R"({"timestamp":1,"event":1})"),
-              "[json.exception.out_of_range.403] key 'deviceId' not found");
-    // A bad MAC is checked before the version.
-    EXPECT_EQ(
-        failureOf<std::out_of_range>(
-            R"({"timestamp":1,"event":1,"deviceId":"d","updMacAddress":"0123456789:0:0:0:0:0","fwVersion":[1]})"),
-        "stoi argument out of range");
-}
-
-TEST(DecodeDockEvent, FirmwareVersionNeedsExactlyThreeFields) {
     for (const char* version : {"[]", "[1,2]", "[1,2,3,4]"})
-        EXPECT_EQ(failureOf<std::invalid_argument>(
-                      std::string(R"({"timestamp":1,"event":1,"deviceId":"d","fwVersion":)") + version + "}"),
+        EXPECT_EQ(failureOf<std::invalid_argument>(withMembers(std::string(R"(,"fwVersion":)") + version)),
                   "Wrong number of fields for version")
             << version;
 }
 
-TEST(DecodeDockEvent, MacWithoutDigitsIsZeroAndTheRestDecodes) {
-    const auto record = decodeDockEvent(
-        R"({"timestamp":5,"event":3,"deviceId":"d","updMacAddress":"zz:00:00:00:00:00","fwVersion":[1,0,0]})");
-    EXPECT_FALSE(record.macAddress.isSet());
-    EXPECT_EQ(record.fwVersion, (FirmwareVersion{1, 0, 0}));
+TEST(DecodeDockEvent, FloatsBeyondTheTargetIntegerAreRefused) {
+    for (const std::string& text :
+         std::initializer_list<std::string>{R"({"timestamp":9223372036854775808.0,"event":1,"deviceId":"d"})",
+                                            R"({"timestamp":-1e300,"event":1,"deviceId":"d"})",
+                                            R"({"timestamp":0,"event":2147483648.0,"deviceId":"d"})",
+                                            R"({"timestamp":0,"event":-2147483649.0,"deviceId":"d"})",
+                                            withMembers(R"(,"fwVersion":[1,2,1e10])")})
+        EXPECT_NE(failureOf<json::out_of_range>(text), "") << text;
 }
 
-TEST(DecodeDockEvent, TextEndsAtFirstZeroByteAndTrailingWhiteSpaceIsAccepted) {
-    EXPECT_EQ(decodeDockEvent(minimal + std::string(11, '\0')).timestamp, 1000);
-    EXPECT_EQ(decodeDockEvent(minimal + std::string("\0garbage}", 9)).timestamp, 1000);
-    EXPECT_EQ(decodeDockEvent(" \t\r\n" + minimal + " \r\n\t ").timestamp, 1000);
-    EXPECT_EQ(decodeDockEvent("\xEF\xBB\xBF" + minimal).timestamp, 1000);
+TEST(DecodeDockEvent, TextEndsAtFirstZeroByteAndOnlyWhiteSpaceMayFollowTheValue) {
+    for (const std::string& text : {minimal + std::string(11, '\0'), minimal + std::string("\0garbage}", 9),
+                                    " \t\r\n" + minimal + " \r\n\t ", "\xEF\xBB\xBF" + minimal})
+        EXPECT_EQ(decodeDockEvent(text).timestamp, 1000);
 
-    using ParseError = json::parse_error;
     for (const std::string& text :
          {minimal + "x", minimal + minimal, std::string(), std::string(" \n"), std::string(1, '\0') + minimal,
-          minimal.substr(0, minimal.size() - 1), std::string("{\"timestamp\":1,}")}) {
-        const auto what = failureOf<ParseError>(text);
-        EXPECT_NE(what.find("parse_error.101"), std::string::npos) << text << " -> " << what;
-    }
+          minimal.substr(0, minimal.size() - 1), std::string("{\"timestamp\":1,}")})
+        EXPECT_NE(failureOf<json::parse_error>(text).find("parse_error.101"), std::string::npos) << text;
 }
 
 TEST(EncodeDockEvent, PrintsSortedCompactJsonThatDecodesToTheSameRecord) {
@@ -204,19 +182,15 @@ TEST(EncodeDockEvent, PrintsSortedCompactJsonThatDecodesToTheSameRecord) {
     EXPECT_EQ(text, "{\"deviceId\":\"dock \xC3\xA9 \\\"1\\\"\",\"event\":65535,\"fwVersion\":[1,255,0],"
                     "\"timestamp\":-5,\"updMacAddress\":\"00:1a:2b:3c:4d:5e\"}");
     const auto back = decodeDockEvent(text);
-    EXPECT_EQ(back.timestamp, record.timestamp);
-    EXPECT_EQ(back.deviceId, record.deviceId);
+    EXPECT_EQ(std::tie(back.timestamp, back.deviceId, back.event),
+              std::tie(record.timestamp, record.deviceId, record.event));
     EXPECT_EQ(back.macAddress, record.macAddress);
     EXPECT_EQ(back.fwVersion, record.fwVersion);
-    EXPECT_EQ(back.event, record.event);
 
     EXPECT_EQ(
         encodeDockEvent(DockEventMessage()),
         R"({"deviceId":"","event":0,"fwVersion":[0,0,0],"timestamp":0,"updMacAddress":"00:00:00:00:00:00"})");
-}
 
-TEST(EncodeDockEvent, DeviceIdThatIsNotUtf8FailsWithTypeError316) {
-    DockEventMessage record;
     record.deviceId = "bad \xFF byte";
     try {
         encodeDockEvent(record);
@@ -227,16 +201,12 @@ TEST(EncodeDockEvent, DeviceIdThatIsNotUtf8FailsWithTypeError316) {
 }
 
 TEST(DockEventMessage, ConstructorStampsTheCurrentTime) {
-    const auto before =
-        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-            .count();
+    using namespace std::chrono;
+    const auto before = duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
     const DockEventMessage record(3, "dock", mac(1, 2, 3, 4, 5, 6), FirmwareVersion{1, 2, 3});
-    const auto after =
-        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-            .count();
+    const auto after = duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
     EXPECT_GE(record.timestamp, before);
     EXPECT_LE(record.timestamp, after);
-    EXPECT_GT(record.timestamp, 1600000000); // a plausible wall clock, not ticks or local time
-    EXPECT_EQ(record.event, 3);
-    EXPECT_EQ(record.deviceId, "dock");
+    EXPECT_EQ(std::tie(record.event, record.deviceId),
+              std::make_tuple(std::uint16_t{3}, std::string("dock")));
 }

@@ -6,52 +6,30 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <memory>
+#include <utility>
 
 using namespace qv::sys::encryption;
-using qv::sys::encryption::detail::KeyStoreTable;
-using qv::test::toHex;
+using detail::KeyStoreTable;
+using namespace qv::test;
 
-namespace {
+TEST(KeyStore, GivesTheSharedKeysAndRefusesMissingKeysOrWrongLengthsWithOutputUntouched) {
+    // The keys shared with the manager service.
+    for (const auto& [number, expected] : {std::pair(channelKeyNumber, "8c042d6f5a8b020aeeaa69f3accbab0c"),
+                                           std::pair(logKeyNumber, "0713312b0dc7b226745fc9097c2bc416")}) {
+        std::array<std::uint8_t, 16> key{};
+        std::uint32_t tag = 0;
+        EXPECT_TRUE(getKey(number, key.data(), key.size(), tag)) << number;
+        EXPECT_EQ(toHex(key), expected);
+    }
 
-// The keys shared with the manager service.
-const std::string channelKey = "8c042d6f5a8b020aeeaa69f3accbab0c";
-const std::string logKey = "0713312b0dc7b226745fc9097c2bc416";
-
-bool channelKeyPasses(const KeyStoreTable& table) {
-    std::array<std::uint8_t, 16> key{};
-    std::uint32_t tag = 0;
-    return detail::getKey(table, channelKeyNumber, key.data(), key.size(), tag);
-}
-
-void putBytes(KeyStoreTable& table, std::size_t offset, std::initializer_list<std::uint8_t> bytes) {
-    std::copy(bytes.begin(), bytes.end(), table.entries + offset);
-}
-
-} // namespace
-
-TEST(KeyStore, ChannelAndLogKeysComeBackWithTheirDigests) {
-    std::array<std::uint8_t, 16> key{};
-    std::uint32_t tag = 0;
-    ASSERT_TRUE(getKey(channelKeyNumber, key.data(), key.size(), tag));
-    EXPECT_EQ(toHex(key.data(), key.size()), channelKey);
-
-    ASSERT_TRUE(getKey(logKeyNumber, key.data(), key.size(), tag));
-    EXPECT_EQ(toHex(key.data(), key.size()), logKey);
-}
-
-TEST(KeyStore, MissingKeyOrWrongLengthFailsWithOutputUntouched) {
     std::array<std::uint8_t, 32> output;
     output.fill(0xA5);
     const auto untouched = output;
     std::uint32_t tag = 0x12345678;
-
-    const auto missing = std::find(std::begin(detail::keyStoreTable.index),
-                                   std::end(detail::keyStoreTable.index), detail::missingKey) -
-                         std::begin(detail::keyStoreTable.index);
-    for (std::uint32_t keyNumber :
-         {std::uint32_t(missing), std::uint32_t(detail::keyStoreIndexSize), 0xFFFFFFFFu}) {
+    const auto& index = detail::keyStoreTable.index;
+    const auto missing = std::uint32_t(std::find(index, std::end(index), detail::missingKey) - index);
+    for (std::uint32_t keyNumber : {missing, std::uint32_t(detail::keyStoreIndexSize), 0xFFFFFFFFu}) {
         EXPECT_FALSE(getKey(keyNumber, output.data(), 16, tag)) << keyNumber;
     }
     for (std::size_t length : {0u, 15u, 17u, 32u}) {
@@ -61,50 +39,45 @@ TEST(KeyStore, MissingKeyOrWrongLengthFailsWithOutputUntouched) {
     EXPECT_EQ(tag, 0x12345678u);
 }
 
-TEST(KeyStore, FlippedBitsInAnEntryFailTheCheck) {
+TEST(KeyStore, FlippedBitsInAnEntryOrTheSaltFailTheCheck) {
     const std::size_t offset = detail::keyStoreTable.index[channelKeyNumber];
-    // Words 0 to 14: scrambled length, digest, key words and tag. (The lowest
-    // bit of the length value is spare and not covered; no byte here flips it.)
-    for (std::size_t byte = 0; byte < 15 * 4; ++byte) {
+    // Words 0 to 14: scrambled length, digest, key words and tag (the lowest
+    // bit of the length value is spare and not covered; no byte here flips it),
+    // then one salt byte.
+    for (std::size_t byte = 0; byte <= 15 * 4; ++byte) {
         auto table = std::make_unique<KeyStoreTable>(detail::keyStoreTable);
-        table->entries[offset + byte] ^= static_cast<std::uint8_t>(1u << (byte % 8));
-        EXPECT_FALSE(channelKeyPasses(*table)) << "byte " << byte;
+        const auto bit = static_cast<std::uint8_t>(1u << (byte % 8));
+        (byte < 15 * 4 ? table->entries[offset + byte] : table->salt[3]) ^= bit;
+        std::array<std::uint8_t, 16> key{};
+        std::uint32_t tag = 0;
+        EXPECT_FALSE(detail::getKey(*table, channelKeyNumber, key.data(), key.size(), tag))
+            << "byte " << byte;
     }
-    auto table = std::make_unique<KeyStoreTable>(detail::keyStoreTable);
-    table->salt[3] ^= 0x10;
-    EXPECT_FALSE(channelKeyPasses(*table));
 }
 
 TEST(KeyStore, UnscramblesAHandMadeEntry) {
     // A 32-byte key at offset 8 under a mask that is zero but for its first
     // byte, so the mask word of key word 4 wraps round: M(16) = 0x00000100.
     auto table = std::make_unique<KeyStoreTable>();
-    std::fill(std::begin(table->index), std::end(table->index), detail::missingKey);
     table->index[0] = 8;
     table->mask[0] = 0x01;
-    putBytes(*table, 8 + 0 * 4, {0x00, 0x01, 0x00, 0x00});  // A = M(0) ^ 0x00000001 = 0
-    putBytes(*table, 8 + 9 * 4, {0x00, 0x40, 0x00, 0x00});  // length value 64
-    putBytes(*table, 8 + 18 * 4, {0x11, 0x22, 0x33, 0x44}); // tag read as 22 44 11 33
-    putBytes(*table, 8 + 12 * 4, {0x78, 0x56, 0x34, 0x12}); // key word 3, rotated by 8
-    putBytes(*table, 8 + 14 * 4, {0x00, 0x00, 0x00, 0x80}); // key word 6, rotated by 8
+    const auto put = [&](std::size_t word, std::array<std::uint8_t, 4> bytes) {
+        std::copy(bytes.begin(), bytes.end(), table->entries + 8 + 4 * word);
+    };
+    put(0, {0x00, 0x01, 0x00, 0x00});  // A = M(0) ^ 0x00000001 = 0
+    put(9, {0x00, 0x40, 0x00, 0x00});  // length value 64
+    put(18, {0x11, 0x22, 0x33, 0x44}); // tag read as 22 44 11 33
+    put(12, {0x78, 0x56, 0x34, 0x12}); // key word 3, rotated by 8
+    put(14, {0x00, 0x00, 0x00, 0x80}); // key word 6, rotated by 8
 
     std::array<std::uint8_t, 32> key{};
     std::uint32_t tag = 0;
     EXPECT_FALSE(detail::getKey(*table, 0, key.data(), key.size(), tag)); // no digest yet
     EXPECT_EQ(tag, 0x33114422u);
-    EXPECT_EQ(toHex(key.data(), key.size()), "00010000"
-                                             "00000000"
-                                             "00000000"
-                                             "12785634"
-                                             "00000001"
-                                             "00000000"
-                                             "80000000"
-                                             "00000000");
+    EXPECT_EQ(toHex(key), "0001000000000000000000001278563400000001000000008000000000000000");
 
-    std::uint8_t hashed[32 + 4 + 8] = {};
-    std::memcpy(hashed, key.data(), 32);
-    std::memcpy(hashed + 32, "\x22\x44\x11\x33", 4);
-    mbedtls_sha256_ret(hashed, sizeof hashed, table->entries + 8 + 4, 0);
-    key.fill(0);
+    // The digest covers key, tag and the (zero) salt.
+    const std::vector<std::uint8_t> hashed = fromHex(toHex(key) + "22441133" + std::string(16, '0'));
+    mbedtls_sha256_ret(hashed.data(), hashed.size(), table->entries + 8 + 4, 0);
     EXPECT_TRUE(detail::getKey(*table, 0, key.data(), key.size(), tag));
 }

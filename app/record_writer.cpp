@@ -49,10 +49,14 @@ std::string standardZoneName() {
 
 namespace {
 
-std::string hostLine(const char* key, const std::vector<NetworkAdapter>& adapters) {
+void appendHostLine(std::string& out, const char* key, const std::vector<NetworkAdapter>& adapters) {
     if (adapters.empty())
-        return std::string();
-    return std::string("    ") + key + ": " + adapters.front().macAddress.toText() + "\n";
+        return;
+    out += "    ";
+    out += key;
+    out += ": ";
+    adapters.front().macAddress.appendText(out);
+    out += '\n';
 }
 
 bool needsQuotes(const std::string& value) {
@@ -67,7 +71,7 @@ bool needsQuotes(const std::string& value) {
             return true;
         if (c == ':' && (i + 1 == value.size() || value[i + 1] == ' '))
             return true;
-        if (c == '#' && value[i - 1] == ' ')
+        if (c == '#' && i > 0 && value[i - 1] == ' ')
             return true;
     }
     return false;
@@ -117,27 +121,41 @@ std::optional<std::string> utcTimeText(std::int64_t timestamp, const std::string
 }
 
 std::string yamlScalar(const std::string& value) {
-    if (!needsQuotes(value))
-        return value;
-    std::string quoted = "\"";
+    std::string text;
+    appendYamlScalar(text, value);
+    return text;
+}
+
+void appendYamlScalar(std::string& out, const std::string& value) {
+    if (!needsQuotes(value)) {
+        out += value;
+        return;
+    }
+    out += '"';
     for (const char ch : value) {
         const auto c = static_cast<unsigned char>(ch);
         if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += ch;
+            out += '\\';
+            out += ch;
         } else if (c < 0x20 || c > 0x7E) {
             char escape[5];
             std::snprintf(escape, sizeof escape, "\\x%02X", c);
-            quoted += escape;
+            out += escape;
         } else {
-            quoted += ch;
+            out += ch;
         }
     }
-    return quoted + "\"";
+    out += '"';
 }
 
 OutputStream::OutputStream(std::ostream* out, HostFacts host, std::promise<std::int32_t>* endOfCache)
     : out_(out), host_(std::move(host)), zoneName_(standardZoneName()), endOfCache_(endOfCache) {
+    // The host part is the same in every record.
+    hostLines_ = "  host: \n    computer_name: ";
+    appendYamlScalar(hostLines_, host_.computerName);
+    hostLines_ += '\n';
+    appendHostLine(hostLines_, "mac_address", host_.wiredAdapters);
+    appendHostLine(hostLines_, "wifi_mac_address", host_.wirelessAdapters);
     out_->write("---\n", 4);
 }
 
@@ -161,26 +179,26 @@ void OutputStream::receive(const TelemetryRecord& record) {
 std::string OutputStream::formatRecord(const TelemetryRecord& record) const {
     if (!record.macAddress.isSet())
         return std::string();
-    const auto time = utcTimeText(record.timestamp, zoneName_);
     std::string text;
-    text.reserve(320);
+    text.reserve(224 + hostLines_.size());
     text += "-\n  event_type: ";
-    text += yamlScalar(record.eventType);
+    appendYamlScalar(text, record.eventType);
     text += "\n  time: ";
-    text += time ? yamlScalar(*time) : "invalid timestamp " + std::to_string(record.timestamp);
+    if (const auto time = utcTimeText(record.timestamp, zoneName_)) {
+        appendYamlScalar(text, *time);
+    } else {
+        text += "invalid timestamp ";
+        text += std::to_string(record.timestamp);
+    }
     text += "\n  dock: \n    mac_address: ";
-    text += record.macAddress.toText();
-    text += "\n";
+    record.macAddress.appendText(text);
+    text += '\n';
     if (record.fwVersion.isSet()) {
         text += "    fw_version: ";
         text += record.fwVersion.toText();
-        text += "\n";
+        text += '\n';
     }
-    text += "  host: \n    computer_name: ";
-    text += yamlScalar(host_.computerName);
-    text += "\n";
-    text += hostLine("mac_address", host_.wiredAdapters);
-    text += hostLine("wifi_mac_address", host_.wirelessAdapters);
+    text += hostLines_;
     return text;
 }
 

@@ -64,7 +64,8 @@ public:
 private:
     std::ostream* out_;
     HostFacts host_;
-    std::string zoneName_; // the host's zone name when the writer was built
+    std::string zoneName_;  // the host's zone name when the writer was built
+    std::string hostLines_; // the host part of every record
     std::promise<std::int32_t>* endOfCache_;
 };
 
@@ -83,5 +84,6 @@ std::string standardZoneName();
 // The value as a YAML scalar: unchanged when it already reads back as the same
 // plain text, otherwise double-quoted with escapes.
 std::string yamlScalar(const std::string& value);
+void appendYamlScalar(std::string& out, const std::string& value);
 
 } // namespace qv::telemetry

@@ -141,14 +141,20 @@ bool MacAddress::isSet() const {
 }
 
 std::string MacAddress::toText() const {
-    // "%02x:%02x:%02x:%02x:%02x:%02x", without the cost of a printf per record
-    static const char digits[] = "0123456789abcdef";
-    std::string text(17, ':');
-    for (std::size_t i = 0; i < size; ++i) {
-        text[3 * i] = digits[bytes_[i] >> 4];
-        text[3 * i + 1] = digits[bytes_[i] & 0xF];
-    }
+    std::string text;
+    appendText(text);
     return text;
+}
+
+void MacAddress::appendText(std::string& out) const {
+    // Without the cost of a printf: this runs for every record.
+    static const char digits[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < size; ++i) {
+        if (i != 0)
+            out += ':';
+        out += digits[bytes_[i] >> 4];
+        out += digits[bytes_[i] & 0xF];
+    }
 }
 
 std::ostream& operator<<(std::ostream& out, const MacAddress& mac) {

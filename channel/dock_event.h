@@ -20,6 +20,8 @@ public:
     bool isSet() const;
     // "%02x:%02x:%02x:%02x:%02x:%02x": always 17 characters.
     std::string toText() const;
+    // The same text, appended.
+    void appendText(std::string& out) const;
     const std::array<std::uint8_t, size>& bytes() const { return bytes_; }
 
     friend bool operator==(const MacAddress& a, const MacAddress& b) { return a.bytes_ == b.bytes_; }

@@ -79,10 +79,6 @@ bool needsQuotes(const std::string& value) {
 
 } // namespace
 
-std::optional<std::string> utcTimeText(std::int64_t timestamp) {
-    return utcTimeText(timestamp, standardZoneName());
-}
-
 std::optional<std::string> utcTimeText(std::int64_t timestamp, const std::string& zoneName) {
     if (timestamp < earliestTimestamp || timestamp > latestTimestamp)
         return std::nullopt;
@@ -120,12 +116,6 @@ std::optional<std::string> utcTimeText(std::int64_t timestamp, const std::string
     return text + zoneName;
 }
 
-std::string yamlScalar(const std::string& value) {
-    std::string text;
-    appendYamlScalar(text, value);
-    return text;
-}
-
 void appendYamlScalar(std::string& out, const std::string& value) {
     if (!needsQuotes(value)) {
         out += value;
@@ -149,13 +139,13 @@ void appendYamlScalar(std::string& out, const std::string& value) {
 }
 
 OutputStream::OutputStream(std::ostream* out, HostFacts host, std::promise<std::int32_t>* endOfCache)
-    : out_(out), host_(std::move(host)), zoneName_(standardZoneName()), endOfCache_(endOfCache) {
+    : out_(out), zoneName_(standardZoneName()), endOfCache_(endOfCache) {
     // The host part is the same in every record.
     hostLines_ = "  host: \n    computer_name: ";
-    appendYamlScalar(hostLines_, host_.computerName);
+    appendYamlScalar(hostLines_, host.computerName);
     hostLines_ += '\n';
-    appendHostLine(hostLines_, "mac_address", host_.wiredAdapters);
-    appendHostLine(hostLines_, "wifi_mac_address", host_.wirelessAdapters);
+    appendHostLine(hostLines_, "mac_address", host.wiredAdapters);
+    appendHostLine(hostLines_, "wifi_mac_address", host.wirelessAdapters);
     out_->write("---\n", 4);
 }
 

@@ -63,7 +63,6 @@ public:
 
 private:
     std::ostream* out_;
-    HostFacts host_;
     std::string zoneName_;  // the host's zone name when the writer was built
     std::string hostLines_; // the host part of every record
     std::promise<std::int32_t>* endOfCache_;
@@ -74,7 +73,6 @@ private:
 // timestamps that the Windows runtime cannot convert (before 1969-12-31
 // 12:00:00 or after 3001-01-19 20:59:59 UTC), so the program writes the same
 // text on every system it runs on.
-std::optional<std::string> utcTimeText(std::int64_t timestamp);
 std::optional<std::string> utcTimeText(std::int64_t timestamp, const std::string& zoneName);
 
 // The host's name for its standard time, as the runtime's "%Z" gives it; empty
@@ -83,7 +81,6 @@ std::string standardZoneName();
 
 // The value as a YAML scalar: unchanged when it already reads back as the same
 // plain text, otherwise double-quoted with escapes.
-std::string yamlScalar(const std::string& value);
 void appendYamlScalar(std::string& out, const std::string& value);
 
 } // namespace qv::telemetry

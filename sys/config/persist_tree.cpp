@@ -285,6 +285,23 @@ bool PersistSnapshot::getBool(const std::string& name, bool fallback) const {
     return !text.empty() && (text[0] == 'y' || text[0] == 'Y' || text[0] == 't' || text[0] == 'T');
 }
 
+void PersistSnapshot::put(const std::string& name, const std::string& text) {
+    erase(name);
+    entries_.emplace(name, PersistEntry{true, text});
+}
+
+void PersistSnapshot::putChild(const std::string& name) {
+    erase(name);
+    entries_.emplace(name, PersistEntry{false, std::string()});
+}
+
+void PersistSnapshot::erase(const std::string& name) {
+    entries_.erase(name);
+    issues_.erase(std::remove_if(issues_.begin(), issues_.end(),
+                                 [&name](const PersistIssue& issue) { return issue.name == name; }),
+                  issues_.end());
+}
+
 const PersistIssue* PersistSnapshot::issue(const std::string& name) const {
     for (const PersistIssue& issue : issues_) {
         if (issue.name == name) {

@@ -95,9 +95,10 @@ public:
     // True when the text begins with y, Y, t or T.
     bool getBool(const std::string& name, bool fallback) const;
 
-    void put(const std::string& name, const std::string& text) { entries_[name] = PersistEntry{true, text}; }
-    void putChild(const std::string& name) { entries_[name] = PersistEntry{false, std::string()}; }
-    void erase(const std::string& name) { entries_.erase(name); }
+    // Each replaces what a read said about the name, issues included.
+    void put(const std::string& name, const std::string& text);
+    void putChild(const std::string& name);
+    void erase(const std::string& name);
 
     const Entries& entries() const { return entries_; }
     bool empty() const { return entries_.empty(); }

@@ -140,6 +140,11 @@ TEST_F(RegistryDataStoreTest, StoredTextsAreDecimalAndUnusableValuesKeepTheDefau
     loadCase(store, Bool("empty", true, ""), true, kSourceDefault, "Option");
     loadCase(store, String("empty", "C:\\dumps", "", ""), "C:\\dumps", kSourceDefault, "Option");
     loadCase(store, Int("missing", 3, "", ""), 3, kSourceDefault, "");
+    {
+        const QuietLoading quiet;
+        loadCase(store, Int("empty", 3, "", ""), 3, kSourceDefault, "");
+    }
+    loadCase(store, Int("empty", 3, "", ""), 3, kSourceDefault, "Option");
 
     RegistryDataStore withDwords(name(), false, true); // DWORDs then count as their decimal text
     loadCase(withDwords, Int("dword", 3, "", ""), 5, kSourceMachine, "");

@@ -1,0 +1,63 @@
+#include <regex>
+
+#include "errors_test_support.h"
+#include "sys/errors/structured_exception.h"
+
+namespace qv::sys {
+namespace {
+
+TEST(CrashDump, DebugLocationIsTheFirstUsableCandidate) {
+    EXPECT_EQ(std::filesystem::temp_directory_path().string(), debugLocation(true));
+    char windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    const std::string quorvaneTemp = std::string(windows) + "\\TEMP\\Quorvane\\";
+    ASSERT_FALSE(std::filesystem::exists(quorvaneTemp)) << "left over by another run";
+
+    test::ScratchDirectory setting;
+    {
+        // Written without its final backslash, the setting still names the directory.
+        test::ScopedSetting location(HKEY_CURRENT_USER, "Core", "DebugLocation",
+                                     setting.path.substr(0, setting.path.size() - 1));
+        EXPECT_EQ(setting.path, debugLocation(false));
+        ASSERT_TRUE(CreateDirectoryA(quorvaneTemp.c_str(), nullptr));
+        EXPECT_EQ(quorvaneTemp, debugLocation(false));
+        RemoveDirectoryA(quorvaneTemp.c_str());
+    }
+    test::ScopedSetting missing(HKEY_CURRENT_USER, "Core", "DebugLocation", setting.path + "missing\\");
+    EXPECT_EQ(test::moduleDirectory(), debugLocation(false));
+}
+
+TEST(CrashDump, UniqueNamesCountCollisionsUpToTen) {
+    test::ScratchDirectory dumps;
+    const DumpTime time{2024, 3, 5, 9, 15, 0, 42};
+    EXPECT_EQ(dumps.path + "app.dmp", crashDumpPath(dumps.path + "app", false, time));
+    EXPECT_EQ(dumps.path + "app20240305-091500_042.dmp", crashDumpPath(dumps.path + "app", true, time));
+    for (int n = 1; n <= 11; ++n) { // the name after the tenth collision is taken again
+        EXPECT_EQ(dumps.path + "app20240305-091500_042-" + std::to_string(std::min(n, 10)) + ".dmp",
+                  crashDumpPath(dumps.path + "app", true, time));
+    }
+}
+
+TEST(CrashDump, DumpHereWritesTheCallingThreadAndFailuresAreOnlyLogged) {
+    EXPECT_EQ("qv_errors_tests", executableBaseName());
+    test::ScratchDirectory dumps;
+    test::ScopedSetting location(HKEY_CURRENT_USER, "Core", "DebugLocation", dumps.path);
+    test::ScopedSetting unique(HKEY_CURRENT_USER, "Core", "EnableUniqueDmpFiles", "yes");
+    Logger::Logged logged("DumpTest", "");
+    dumpHere(&logged);
+    const std::vector<std::string> files = dumps.files();
+    ASSERT_EQ(1u, files.size());
+    EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(qv_errors_tests\d{8}-\d{6}_\d{3}\.dmp)")))
+        << files[0];
+    EXPECT_EQ(std::make_pair(std::uint32_t(GetCurrentThreadId()), 1u), test::readDump(dumps.path + files[0]));
+    EXPECT_EQ(1u, test::count(test::takeLog(), "\tDumpTest\t"));
+
+    writeMiniDump(&logged, dumps.path + "missing\\x.dmp", nullptr);
+    const std::string log = test::takeLog();
+    EXPECT_EQ(1u, test::count(log, "\tDumpTest\t"));
+    EXPECT_EQ(1u, test::count(log, "\tERROR\tcrash_dump.cpp")) << log;
+    EXPECT_EQ(1u, test::count(log, "missing\\x.dmp")) << log;
+}
+
+} // namespace
+} // namespace qv::sys

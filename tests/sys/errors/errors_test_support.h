@@ -1,0 +1,146 @@
+#pragma once
+
+// Shared by the errors tests: captured log lines, registry settings and
+// scratch directories removed again, a minidump reader, and the helper child
+// that takes the paths ending a process.
+
+#include <windows.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sys/logger/logger.h"
+
+namespace qv::sys::test {
+
+inline std::size_t count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+inline std::mutex logLock;
+inline std::string log;
+
+struct CapturingSink : Logger::LineSink {
+    void write(const std::string& line) override {
+        const std::lock_guard<std::mutex> guard(logLock);
+        log += line + "\n";
+    }
+};
+
+// The logger starts as in the program. The error handlers are not installed:
+// a dump takes Wine seconds, and the paths that write one run in the child.
+inline const bool started =
+    (Logger::initialise("ErrorsTest", Logger::kInfo, 0, false, std::make_unique<CapturingSink>()), true);
+
+// The lines logged since the last call.
+inline std::string takeLog() {
+    const std::lock_guard<std::mutex> guard(logLock);
+    return std::exchange(log, std::string());
+}
+
+inline std::string readFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+inline std::string moduleDirectory() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return std::filesystem::path(path).parent_path().string() + "\\";
+}
+
+// A fresh directory, removed with its contents at the end.
+struct ScratchDirectory {
+    ScratchDirectory() { EXPECT_TRUE(std::filesystem::create_directory(path)) << path; }
+    ~ScratchDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::vector<std::string> files() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(path)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+    // Process ids come round again under Wine: the tick count tells runs apart.
+    const std::string path = std::filesystem::temp_directory_path().string() + "qv_errors_" +
+                             std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount64()) +
+                             "\\";
+};
+
+// A REG_SZ value below HK??\Software\Quorvane\<section>, deleted at the end.
+struct ScopedSetting {
+    ScopedSetting(HKEY hive, const std::string& section, const char* name, const std::string& value)
+        : hive(hive), key("Software\\Quorvane\\" + section), name(name) {
+        EXPECT_EQ(0,
+                  RegSetKeyValueA(hive, key.c_str(), name, REG_SZ, value.c_str(), DWORD(value.size() + 1)));
+    }
+    ~ScopedSetting() { RegDeleteKeyValueA(hive, key.c_str(), name); }
+    const HKEY hive;
+    const std::string key;
+    const char* const name;
+};
+
+// The thread id and exception code of a minidump's exception stream (type
+// 6); nothing unless the file is a minidump with one.
+inline std::optional<std::pair<std::uint32_t, std::uint32_t>> readDump(const std::string& path) {
+    const std::string bytes = readFile(path);
+    auto u32 = [&bytes](std::size_t at) {
+        std::uint32_t value = 0;
+        return at + 4 <= bytes.size() ? (std::memcpy(&value, &bytes[at], 4), value) : 0;
+    };
+    for (std::uint32_t i = 0, directory = u32(12); bytes.compare(0, 4, "MDMP") == 0 && i < u32(8); ++i) {
+        const std::uint32_t stream = u32(directory + 12 * i + 8);
+        if (u32(directory + 12 * i) == 6 && stream + 12 <= bytes.size()) {
+            return std::make_pair(u32(stream), u32(stream + 8));
+        }
+    }
+    return std::nullopt;
+}
+
+struct ChildRun {
+    DWORD status;
+    std::string output; // its log lines included
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> dump;
+};
+
+// Runs qv_errors_child.exe `scenario`, its dumps going to a scratch directory.
+inline ChildRun runChild(const std::string& scenario) {
+    ScratchDirectory scratch;
+    const ScopedSetting location(HKEY_CURRENT_USER, "Core", "DebugLocation", scratch.path);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE output = CreateFileA((scratch.path + "out").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                      &inherit, CREATE_NEW, 0, nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = output;
+    std::string commandLine = "\"" + moduleDirectory() + "qv_errors_child.exe\" " + scenario;
+    PROCESS_INFORMATION child{};
+    EXPECT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                               &startup, &child));
+    CloseHandle(output);
+    // A guard against a hung child, not a timing check.
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child.hProcess, 120000)) << scenario << " hung";
+    TerminateProcess(child.hProcess, 99);
+    DWORD status = 99;
+    GetExitCodeProcess(child.hProcess, &status);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    return {status, readFile(scratch.path + "out"), readDump(scratch.path + "qv_errors_child.dmp")};
+}
+
+} // namespace qv::sys::test

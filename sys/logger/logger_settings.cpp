@@ -89,12 +89,14 @@ std::optional<std::string> SettingsKey::value(const std::string& name) const {
     return found->second;
 }
 
-SettingsKey readSettings(SettingsSource& source, const std::vector<std::string>& path) {
-    SettingsKey user = source.read(path, Hive::User);
-    if (!user.empty()) {
-        return user;
+SettingsKey readSettings(SettingsSource& source, const std::vector<std::string>& path, SettingsNotes& notes) {
+    SettingsKey key = source.read(path, Hive::User);
+    notes.insert(notes.end(), key.issues().begin(), key.issues().end());
+    if (key.empty()) {
+        key = source.read(path, Hive::Machine);
+        notes.insert(notes.end(), key.issues().begin(), key.issues().end());
     }
-    return source.read(path, Hive::Machine);
+    return key;
 }
 
 std::int64_t settingsNumber(const std::string& text) {
@@ -121,7 +123,7 @@ CoreSettings readCoreSettings(SettingsSource& source, Level startVerbosity, Sett
     settings.configuredVerbosity = startVerbosity;
     const std::string where = keyPath({"Logger"});
     try {
-        const SettingsKey key = readSettings(source, {"Logger"});
+        const SettingsKey key = readSettings(source, {"Logger"}, notes);
         settings.configuredVerbosity = keyLevel(key, startVerbosity, notes, where);
         if (const auto text = key.value("filesize")) {
             const std::int64_t size = settingsNumber(*text);
@@ -154,7 +156,7 @@ std::optional<OutputSettings> readOutputSettings(SettingsSource& source, const s
                                                  SettingsNotes& notes) {
     const std::vector<std::string> path = {loggerName, "Logger", "Outputs", outputName};
     const std::string where = keyPath(path);
-    const SettingsKey key = readSettings(source, path);
+    const SettingsKey key = readSettings(source, path, notes);
     const auto filename = key.value("filename");
     if (!filename || filename->empty()) {
         notes.push_back(where + " has no value \"filename\"; the output " + quoted(outputName) +
@@ -214,7 +216,7 @@ ModuleConfiguration configureModule(SettingsSource& source, const std::string& l
     result.verbosity = startVerbosity;
     const std::vector<std::string> modulesPath = {loggerName, "Logger", "Modules"};
     try {
-        const SettingsKey modules = readSettings(source, modulesPath);
+        const SettingsKey modules = readSettings(source, modulesPath, notes);
         Level level = keyLevel(modules, startVerbosity, notes, keyPath(modulesPath));
         result.verbosity = level;
 
@@ -229,12 +231,12 @@ ModuleConfiguration configureModule(SettingsSource& source, const std::string& l
         if (!section.empty()) {
             std::vector<std::string> sectionPath = modulesPath;
             sectionPath.push_back(section);
-            const SettingsKey key = readSettings(source, sectionPath);
+            const SettingsKey key = readSettings(source, sectionPath, notes);
             level = keyLevel(key, level, notes, keyPath(sectionPath));
             result.verbosity = level;
             if (key.hasSubkey("Outputs")) {
                 sectionPath.push_back("Outputs");
-                listed = readSettings(source, sectionPath).entries();
+                listed = readSettings(source, sectionPath, notes).entries();
             } else {
                 listed = key.entries();
                 for (const char* name : {"verbosity", "verbosity threshold", "default"}) {
@@ -262,7 +264,7 @@ ModuleConfiguration configureModule(SettingsSource& source, const std::string& l
             }
         } else {
             const std::vector<std::string> outputsPath = {loggerName, "Logger", "Outputs"};
-            const SettingsKey outputs = readSettings(source, outputsPath);
+            const SettingsKey outputs = readSettings(source, outputsPath, notes);
             for (const auto& entry : outputs.entries()) {
                 if (Output* output = getOutput(entry.first)) {
                     result.outputs.emplace_back(output, level);

@@ -46,8 +46,13 @@ public:
     // Name -> text for values, nothing for subkeys.
     const std::map<std::string, std::optional<std::string>>& entries() const { return entries_; }
 
+    // Values the reading found but could not take (a number where text belongs).
+    void addIssue(const std::string& text) { issues_.push_back(text); }
+    const std::vector<std::string>& issues() const { return issues_; }
+
 private:
     std::map<std::string, std::optional<std::string>> entries_;
+    std::vector<std::string> issues_;
 };
 
 enum class Hive { User, Machine };
@@ -59,15 +64,16 @@ public:
     virtual SettingsKey read(const std::vector<std::string>& path, Hive hive) = 0;
 };
 
-// The key from the user's hive when it holds anything there, else from the machine's.
-SettingsKey readSettings(SettingsSource& source, const std::vector<std::string>& path);
+// Problems met while reading settings, for the log once it can take them.
+using SettingsNotes = std::vector<std::string>;
+
+// The key from the user's hive when it holds anything there, else from the
+// machine's. Values that could not be taken from either reading go to `notes`.
+SettingsKey readSettings(SettingsSource& source, const std::vector<std::string>& path, SettingsNotes& notes);
 
 // A number as the settings write it: leading blanks, an optional sign, decimal
 // digits up to the first other character; no digits read as 0. Saturates.
 std::int64_t settingsNumber(const std::string& text);
-
-// Problems met while reading settings, for the log once it can take them.
-using SettingsNotes = std::vector<std::string>;
 
 struct CoreSettings {
     Level configuredVerbosity = kInfo;

@@ -87,7 +87,15 @@ TEST(LoggerSettings, LoggerKeyFromTheUserHiveWholeElseFromTheMachine) {
     EXPECT_EQ(core.maxFileSize, 104857600u);
     EXPECT_EQ(core.directory, "D:\\logs\\");
 
+    // A value the reading could not take is told of, and hides nothing.
+    notes.clear();
     SettingsKey& user = data.key({"Logger"});
+    user.addIssue("HKEY_CURRENT_USER\\Software\\Quorvane\\Logger value \"filesize\" is not a string");
+    EXPECT_EQ(readCoreSettings(data, kInfo, notes).directory, "D:\\logs\\");
+    ASSERT_EQ(notes.size(), 2u); // and "filesize" of the machine is cut
+    EXPECT_EQ(notes[0], user.issues()[0]);
+    notes.clear();
+
     user.putValue("directory", "E:\\mine\\");
     user.putValue("filesize", " 2000000 bytes");
     core = readCoreSettings(data, kWarn, notes);
@@ -95,6 +103,7 @@ TEST(LoggerSettings, LoggerKeyFromTheUserHiveWholeElseFromTheMachine) {
     EXPECT_EQ(core.maxFileSize, 2000000u);
     EXPECT_EQ(core.directory, "E:\\mine\\");
 
+    EXPECT_EQ(notes.size(), 1u); // the issue once more
     notes.clear();
     user.putValue("verbosity", "5");
     user.putValue("verbosity threshold", "ERROR"); // only when "verbosity" is absent
@@ -102,9 +111,9 @@ TEST(LoggerSettings, LoggerKeyFromTheUserHiveWholeElseFromTheMachine) {
     core = readCoreSettings(data, kInfo, notes);
     EXPECT_EQ(core.configuredVerbosity, kInfo);
     EXPECT_EQ(core.maxFileSize, 0x100000u);
-    ASSERT_EQ(notes.size(), 2u); // each value not taken is told
-    EXPECT_NE(notes[0].find("\"5\" is not a level name"), std::string::npos) << notes[0];
-    EXPECT_NE(notes[1].find("\"500000\" is below"), std::string::npos) << notes[1];
+    ASSERT_EQ(notes.size(), 3u); // each value not taken is told
+    EXPECT_NE(notes[1].find("\"5\" is not a level name"), std::string::npos) << notes[1];
+    EXPECT_NE(notes[2].find("\"500000\" is below"), std::string::npos) << notes[2];
 
     EXPECT_EQ(settingsNumber("  -12abc"), -12);
     EXPECT_EQ(settingsNumber("abc"), 0);

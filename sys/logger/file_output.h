@@ -52,7 +52,6 @@ public:
                 const std::string& threadName, const std::string& text) override;
 
     const std::string& path() const { return path_; }
-    FileMode mode() const { return mode_; }
     // The file now written: the path, or its decorated name.
     const std::string& currentFile() const { return currentFile_; }
 

@@ -67,11 +67,6 @@ ModuleConfiguration LoggerCore::readModuleSettings(const std::string& moduleName
     return result;
 }
 
-Output* LoggerCore::getOutput(const std::string& name) {
-    SettingsNotes notes;
-    return getOutput(name, notes);
-}
-
 Output* LoggerCore::getOutput(const std::string& name, SettingsNotes& notes) {
     CriticalSectionGuard guard(lock());
     if (const auto found = outputsByName_.find(name); found != outputsByName_.end()) {

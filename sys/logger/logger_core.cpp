@@ -102,6 +102,7 @@ LoggerCore::LoggerCore(std::string name, Level verbosity, std::uint32_t flags, b
 LoggerCore::~LoggerCore() = default;
 
 ModuleEntry& LoggerCore::getModule(const std::string& name) {
+    LastErrorKeeper lastError; // reading the settings makes registry calls
     CriticalSectionGuard guard(lock());
     if (auto found = modules_.find(name); found != modules_.end()) {
         return *found->second;

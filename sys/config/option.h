@@ -81,6 +81,20 @@ protected:
     Source source_ = kSourceDefault;
 };
 
+// While one lives, unusable stored values met on this thread are not logged.
+// The logger holds one while it reads its own settings (the debug location
+// among them): a record written then would start a second logger.
+class QuietLoading {
+public:
+    QuietLoading();
+    ~QuietLoading();
+    QuietLoading(const QuietLoading&) = delete;
+    QuietLoading& operator=(const QuietLoading&) = delete;
+
+private:
+    bool previous_;
+};
+
 // An option with one value of its own.
 class SingleOption : public Option {
 public:

@@ -145,14 +145,13 @@ void readValues(HKEY key, bool withDwords, PersistSnapshot& snapshot) {
         DWORD type = REG_NONE;
         DWORD size = 0;
         LONG error = ERROR_MORE_DATA;
-        // The data are fetched into a zeroed buffer one byte longer than the
-        // registry is told, so a string always ends in a zero. A value that
-        // grows between two calls gets a few more tries.
+        // The buffer is one byte longer than the registry is told, so that a
+        // string can always be ended after its data. A value that grows
+        // between two calls gets a few more tries.
         for (int attempt = 0; attempt < 4 && error == ERROR_MORE_DATA; ++attempt) {
             if (size + 1 > data.size()) {
                 data.resize(size + 1);
             }
-            std::fill(data.begin(), data.end(), '\0');
             nameLength = kValueNameBuffer;
             size = static_cast<DWORD>(data.size() - 1);
             error = RegEnumValueA(key, index, name.data(), &nameLength, nullptr, &type,
@@ -172,7 +171,9 @@ void readValues(HKEY key, bool withDwords, PersistSnapshot& snapshot) {
             snapshot.addIssue({valueName, PersistIssue::Kind::Unreadable, static_cast<std::uint32_t>(error)});
             continue;
         }
+        size = std::min(size, static_cast<DWORD>(data.size() - 1));
         if (type == REG_SZ) {
+            data[size] = '\0';
             snapshot.put(valueName, std::string(data.data()));
             if (size > 0 && data[size - 1] != '\0') {
                 snapshot.addIssue({valueName, PersistIssue::Kind::Unterminated, size});
@@ -340,76 +341,79 @@ std::string PersistTreeState::description(PersistFlags flags) const {
     return text;
 }
 
-PersistSnapshot PersistTreeState::read(PersistFlags flags, bool withDwords) const {
-    PersistSnapshot snapshot;
-    LONG error = ERROR_SUCCESS;
-    RegistryKey key;
-    if (flags == kPersistMachine || flags == kPersistNetworkCopy) {
-        key = openPath(RegistryKey::root(HKEY_LOCAL_MACHINE),
-                       flags == kPersistMachine ? mainPath_ : alternatePath_, Access::Read, volatileKeys_,
-                       error);
-        if (key) {
-            readValues(key.get(), withDwords, snapshot);
-            readSubkeys(key.get(), snapshot);
-        }
-        return snapshot;
-    }
-    if (flags != kPersistUser) {
+const PersistTreeState::Path& PersistTreeState::path(PersistFlags flags) const {
+    if (flags != kPersistMachine && flags != kPersistUser && flags != kPersistNetworkCopy) {
         throw PersistBadFlags();
     }
+    return flags == kPersistNetworkCopy ? alternatePath_ : mainPath_;
+}
+
+namespace {
+
+// The key of a place. For the user's hive the impersonator acts as the user
+// as long as the key is open (members end in reverse order).
+struct OpenPlace {
     std::unique_ptr<win32::UserImpersonator> impersonator;
+    LONG hiveError = ERROR_SUCCESS; // the user's hive could not be opened
+    LONG error = ERROR_SUCCESS;     // a component of the path could not be opened
+    RegistryKey key;
+};
+
+// Acting as the user may throw qv::sys exceptions.
+OpenPlace openPlace(PersistUserHive& userHive, PersistFlags flags, const PersistTreeState::Path& path,
+                    Access access, bool volatileKeys) {
+    OpenPlace place;
+    RegistryKey start = RegistryKey::root(HKEY_LOCAL_MACHINE);
+    if (flags == kPersistUser) {
+        place.impersonator = userHive.impersonate();
+        void* hive = nullptr;
+        place.hiveError = userHive.open(access == Access::Delete ? kDeleteAccess : kCreateAccess, hive);
+        if (place.hiveError != ERROR_SUCCESS) {
+            return place;
+        }
+        start = RegistryKey::owned(static_cast<HKEY>(hive));
+    }
+    place.key = openPath(std::move(start), path, access, volatileKeys, place.error);
+    return place;
+}
+
+} // namespace
+
+PersistSnapshot PersistTreeState::read(PersistFlags flags, bool withDwords) const {
+    const Path& keyPath = path(flags);
+    PersistSnapshot snapshot;
     try {
-        impersonator = userHive_->impersonate();
+        const OpenPlace place = openPlace(*userHive_, flags, keyPath, Access::Read, volatileKeys_);
+        if (place.key) {
+            readValues(place.key.get(), withDwords, snapshot);
+            readSubkeys(place.key.get(), snapshot);
+        }
     } catch (const Exception&) {
-        return snapshot; // we cannot act as the user, so there is no user hive to read
+        // We cannot act as the logged-on user: there is no user hive to read.
     }
-    void* hive = nullptr;
-    if (userHive_->open(kCreateAccess, hive) != ERROR_SUCCESS) {
-        return snapshot;
-    }
-    key =
-        openPath(RegistryKey::owned(static_cast<HKEY>(hive)), mainPath_, Access::Read, volatileKeys_, error);
-    if (key) {
-        readValues(key.get(), withDwords, snapshot);
-        readSubkeys(key.get(), snapshot);
-    }
-    key = RegistryKey(); // closed while still acting as the user
     return snapshot;
 }
 
 void PersistTreeState::write(const PersistSnapshot& snapshot, PersistFlags flags) const {
-    if (flags != kPersistMachine && flags != kPersistUser && flags != kPersistNetworkCopy) {
-        throw PersistBadFlags();
-    }
+    const Path& keyPath = path(flags);
     Logger::Logged& log = persistLog();
-    const std::string place = description(flags);
-    std::unique_ptr<win32::UserImpersonator> impersonator;
-    RegistryKey start = RegistryKey::root(HKEY_LOCAL_MACHINE);
-    if (flags == kPersistUser) {
-        void* hive = nullptr;
-        LONG error = ERROR_SUCCESS;
-        try {
-            impersonator = userHive_->impersonate();
-            error = userHive_->open(kCreateAccess, hive);
-        } catch (const Exception& e) {
-            QV_LOG_AS(log, kError) << "cannot act as the logged-on user to write " << place << ": "
-                                   << narrowText(e.text());
-            throw PersistBadAccess();
-        }
-        if (error != ERROR_SUCCESS) {
-            // Without a user hive nothing is written; the caller must know.
-            QV_LOG_AS(log, kWarn) << "no logged-on user's hive: " << errorText(error);
-            QV_LOG_AS(log, kWarn) << "settings not written to " << place;
-            throw PersistBadAccess();
-        }
-        start = RegistryKey::owned(static_cast<HKEY>(hive));
+    const std::string where = description(flags);
+    OpenPlace place;
+    try {
+        place = openPlace(*userHive_, flags, keyPath, Access::Create, volatileKeys_);
+    } catch (const Exception& e) {
+        QV_LOG_AS(log, kError) << "cannot act as the logged-on user to write " << where << ": "
+                               << narrowText(e.text());
+        throw PersistBadAccess();
     }
-    LONG error = ERROR_SUCCESS;
-    const RegistryKey key =
-        openPath(std::move(start), flags == kPersistNetworkCopy ? alternatePath_ : mainPath_, Access::Create,
-                 volatileKeys_, error);
-    if (!key) {
-        QV_LOG_AS(log, kError) << "cannot open " << place << ": " << errorText(error);
+    if (place.hiveError != ERROR_SUCCESS) {
+        // Nothing can be written without a user's hive, and the caller must know.
+        QV_LOG_AS(log, kWarn) << "no logged-on user's hive: " << errorText(place.hiveError);
+        QV_LOG_AS(log, kWarn) << "settings not written to " << where;
+        throw PersistBadAccess();
+    }
+    if (!place.key) {
+        QV_LOG_AS(log, kError) << "cannot open " << where << ": " << errorText(place.error);
         throw PersistBadAccess();
     }
     for (const auto& [name, entry] : snapshot.entries()) {
@@ -417,45 +421,30 @@ void PersistTreeState::write(const PersistSnapshot& snapshot, PersistFlags flags
             continue;
         }
         // With its terminating zero, as every reader of a REG_SZ expects.
-        const LONG setError = RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ,
-                                             reinterpret_cast<const BYTE*>(entry.text.c_str()),
-                                             static_cast<DWORD>(entry.text.size() + 1));
-        if (setError != ERROR_SUCCESS) {
-            QV_LOG_AS(log, kError) << "cannot set " << place << '\\' << name << ": " << errorText(setError);
+        const LONG error = RegSetValueExA(place.key.get(), name.c_str(), 0, REG_SZ,
+                                          reinterpret_cast<const BYTE*>(entry.text.c_str()),
+                                          static_cast<DWORD>(entry.text.size() + 1));
+        if (error != ERROR_SUCCESS) {
+            QV_LOG_AS(log, kError) << "cannot set " << where << '\\' << name << ": " << errorText(error);
         }
     }
 }
 
 void PersistTreeState::remove(const std::string& name, PersistFlags flags, bool recursive) const {
-    if (flags != kPersistMachine && flags != kPersistUser && flags != kPersistNetworkCopy) {
-        throw PersistBadFlags();
-    }
-    std::unique_ptr<win32::UserImpersonator> impersonator;
-    RegistryKey start = RegistryKey::root(HKEY_LOCAL_MACHINE);
-    if (flags == kPersistUser) {
-        void* hive = nullptr;
-        try {
-            impersonator = userHive_->impersonate();
-        } catch (const Exception&) {
+    const Path& keyPath = path(flags);
+    try {
+        const OpenPlace place = openPlace(*userHive_, flags, keyPath, Access::Delete, volatileKeys_);
+        if (!place.key) {
             return;
         }
-        if (userHive_->open(kDeleteAccess, hive) != ERROR_SUCCESS) {
-            return;
+        RegDeleteValueA(place.key.get(), name.c_str());
+        if (recursive) {
+            SHDeleteKeyA(place.key.get(), name.c_str());
+        } else {
+            RegDeleteKeyA(place.key.get(), name.c_str());
         }
-        start = RegistryKey::owned(static_cast<HKEY>(hive));
-    }
-    LONG error = ERROR_SUCCESS;
-    const RegistryKey key =
-        openPath(std::move(start), flags == kPersistNetworkCopy ? alternatePath_ : mainPath_, Access::Delete,
-                 volatileKeys_, error);
-    if (!key) {
-        return;
-    }
-    RegDeleteValueA(key.get(), name.c_str());
-    if (recursive) {
-        SHDeleteKeyA(key.get(), name.c_str());
-    } else {
-        RegDeleteKeyA(key.get(), name.c_str());
+    } catch (const Exception&) {
+        // Failures of removal are not reported.
     }
 }
 

@@ -151,6 +151,9 @@ public:
     std::string description(PersistFlags flags) const;
 
 private:
+    // The path of a place; PersistBadFlags for an unknown one.
+    const Path& path(PersistFlags flags) const;
+
     Path mainPath_;
     Path alternatePath_;
     std::shared_ptr<PersistUserHive> userHive_;

@@ -1,12 +1,14 @@
 #include "sys/config/settings_report.h"
 
+#include "sys/config/option.h"
 #include "sys/logger/logger.h"
 
-namespace qv::sys::option::detail {
+namespace qv::sys::option {
 
 namespace {
 
-thread_local bool t_reporting = false;
+// Set while a record is written, and while a QuietLoading lives.
+thread_local bool t_quiet = false;
 
 // Made on the first record: loading a setting that is fine logs nothing and
 // needs no logger.
@@ -21,18 +23,28 @@ Logger::Logged& storeLog() {
 }
 
 void report(Logger::Logged& (*identity)(), const std::string& text) {
-    if (t_reporting) {
+    if (t_quiet) {
         return;
     }
-    t_reporting = true;
+    t_quiet = true;
     try {
         QV_LOG_AS(identity(), Logger::kWarn) << text;
     } catch (...) {
     }
-    t_reporting = false;
+    t_quiet = false;
 }
 
 } // namespace
+
+QuietLoading::QuietLoading() : previous_(t_quiet) {
+    t_quiet = true;
+}
+
+QuietLoading::~QuietLoading() {
+    t_quiet = previous_;
+}
+
+namespace detail {
 
 void reportOption(const std::string& text) {
     report(optionLog, text);
@@ -46,4 +58,6 @@ const char* sourceText(unsigned source) {
     return source == 3 ? "user settings" : "machine settings";
 }
 
-} // namespace qv::sys::option::detail
+} // namespace detail
+
+} // namespace qv::sys::option

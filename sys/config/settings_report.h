@@ -7,10 +7,9 @@
 
 namespace qv::sys::option::detail {
 
-// One WARN record of the "Option" or the "RegistryDataStore" module. The
-// logger reads settings while it starts, so a record asked for while another
-// is being written on the same thread is dropped instead of starting the
-// logger again; a failing log output costs the record, never the setting.
+// One WARN record of the "Option" or the "RegistryDataStore" module; none
+// while another is being written on this thread or a QuietLoading lives
+// (option.h). A failing log output costs the record, never the setting.
 void reportOption(const std::string& text);
 void reportStore(const std::string& text);
 

@@ -3,7 +3,6 @@
 #include "sys/config/registry_data_store.h"
 
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,51 +14,21 @@ namespace {
 
 using test::LogCapture;
 
-LogCapture& records(const std::string& module) {
-    static std::map<std::string, LogCapture*> captures;
-    LogCapture*& capture = captures[module];
-    if (capture == nullptr) {
-        capture = new LogCapture(module);
-    }
-    capture->take();
-    return *capture;
-}
-
-// Answers read() from a map; the other operations are not needed here.
-struct MapStore : DataStore {
-    DataStore* child(const std::string&, bool) override { return nullptr; }
-    void reload() override {}
-    std::vector<std::string> valueNames() const override { return {}; }
-    std::vector<std::string> childNames() const override { return {}; }
-    StoreValue read(const std::string& key) const override {
-        const auto found = values.find(key);
-        return found == values.end() ? StoreValue() : found->second;
-    }
-    void write(const std::string& key, const std::string& text, Source source) override {
-        values[key] = StoreValue{source, text};
-    }
-    void flush() override {}
-    std::map<std::string, StoreValue> values;
-};
-
 template <typename OptionType>
-void parseCase(OptionType option, std::vector<const char*> arguments, int expectedCount,
+void parseCase(OptionType option, std::vector<const char*> arguments, int used,
                decltype(option.value()) expected) {
     int count = static_cast<int>(arguments.size());
     option.parse(count, arguments.data());
-    EXPECT_EQ(expectedCount, count);
+    EXPECT_EQ(used, count);
     EXPECT_EQ(expected, option.value());
-    EXPECT_EQ(kSourceArguments, option.source());
+    EXPECT_EQ(used == 0 ? kSourceDefault : kSourceArguments, option.source());
 }
 
 TEST(Option, ArgumentsAreParsed) {
-    const Bool flag("flag", false, "");
     for (const char* yes : {"Yes", "y", "true", "T", "2"}) {
-        SCOPED_TRACE(yes);
-        parseCase(flag, {"-flag", yes}, 2, true);
+        parseCase(Bool("flag", false, ""), {"-flag", yes}, 2, true);
     }
     for (const char* no : {"0", "no", "false", ""}) {
-        SCOPED_TRACE(no);
         parseCase(Bool("flag", true, ""), {"-flag", no}, 2, false);
     }
     const Int number("n", 5, "", "count");
@@ -67,79 +36,12 @@ TEST(Option, ArgumentsAreParsed) {
     parseCase(number, {"-n", "010"}, 2, 8);
     parseCase(number, {"-n", "-7", "9"}, 2, -7);
     parseCase(number, {"-n", "4294967295"}, 2, -1);
+    parseCase(number, {"-n"}, 0, 5); // no value: nothing used, nothing changed
 
     const String text("s", "default", "", "text");
     parseCase(text, {"-s", "\"a", "b", "c\"", "d"}, 4, std::string("a b c"));
     parseCase(text, {"-s", "\"a", "b"}, 3, std::string("a b"));
     parseCase(text, {"-s", "\"quoted\"", "next"}, 2, std::string("quoted"));
-    parseCase(text, {"-s", "plain", "next"}, 2, std::string("plain"));
-
-    // Without a value argument nothing is used and nothing changes.
-    Int alone("n", 5, "", "count");
-    const char* arguments[] = {"-n"};
-    int count = 1;
-    alone.parse(count, arguments);
-    EXPECT_EQ(0, count);
-    EXPECT_EQ(5, alone.value());
-    EXPECT_EQ(kSourceDefault, alone.source());
-}
-
-TEST(Option, StoredTextsAreReadAsDecimalOrKeepTheDefaultWithARecord) {
-    auto& log = records("Option");
-    MapStore store;
-    const auto loadInt = [&store](const std::string& text) {
-        store.values["n"] = StoreValue{kSourceMachine, text};
-        Int option("n", 3, "", "count");
-        option.load(store);
-        return std::make_pair(option.value(), option.source());
-    };
-    EXPECT_EQ(std::make_pair(0, kSourceMachine), loadInt("0x10"));
-    EXPECT_EQ(std::make_pair(10, kSourceMachine), loadInt("010"));
-    EXPECT_EQ(std::make_pair(42, kSourceMachine), loadInt(" 42abc"));
-    EXPECT_EQ(std::make_pair(-2147483647 - 1, kSourceMachine), loadInt("-2147483648"));
-    EXPECT_TRUE(log.take().empty());
-    for (const char* bad : {"", "abc", "2147483648", "-99999999999999999999999"}) {
-        SCOPED_TRACE(bad);
-        EXPECT_EQ(std::make_pair(3, kSourceDefault), loadInt(bad));
-        const auto written = log.take();
-        ASSERT_EQ(1u, written.size());
-        EXPECT_EQ(Logger::kWarn, written[0].first);
-        EXPECT_NE(std::string::npos, written[0].second.find("\"n\" in machine settings"));
-    }
-
-    const auto loadBool = [&store](const std::string& text, bool fallback) {
-        store.values["b"] = StoreValue{kSourceUser, text};
-        Bool option("b", fallback, "");
-        option.load(store);
-        return option.value();
-    };
-    EXPECT_TRUE(loadBool("yes", false));
-    EXPECT_TRUE(loadBool("true", false));
-    EXPECT_TRUE(loadBool("2", false));
-    EXPECT_TRUE(loadBool("99999999999", false));
-    EXPECT_FALSE(loadBool("0", true));
-    EXPECT_FALSE(loadBool("no", true));
-    EXPECT_TRUE(log.take().empty());
-    EXPECT_TRUE(loadBool("", true));
-    EXPECT_EQ(1u, log.take().size());
-
-    String path("p", "C:\\dumps\\", "", "directory");
-    store.values["p"] = StoreValue{kSourceUser, ""};
-    path.load(store);
-    EXPECT_EQ("C:\\dumps\\", path.value());
-    EXPECT_EQ(kSourceDefault, path.source());
-    EXPECT_EQ(1u, log.take().size());
-    store.values["p"] = StoreValue{kSourceUser, " D:\\x "};
-    path.load(store);
-    EXPECT_EQ(" D:\\x ", path.value());
-    EXPECT_EQ(kSourceUser, path.source());
-
-    // A missing key is no problem: the default stays, silently.
-    Int missing("missing", 9, "", "count");
-    missing.load(store);
-    EXPECT_EQ(9, missing.value());
-    EXPECT_EQ(kSourceDefault, missing.source());
-    EXPECT_TRUE(log.take().empty());
 }
 
 // Counts how often the user's hive is reached.
@@ -156,179 +58,143 @@ struct CountingUserHive : PersistUserHive {
 class RegistryDataStoreTest : public test::RegistryTestKeys {};
 
 TEST_F(RegistryDataStoreTest, UserValuesWinOnlyWhenTheUserHiveIsIncluded) {
-    HKEY machine = createKey(HKEY_LOCAL_MACHINE);
-    HKEY user = createKey(HKEY_CURRENT_USER);
+    const HKEY machine = HKEY_LOCAL_MACHINE;
+    const HKEY user = HKEY_CURRENT_USER;
     setString(machine, "both", "machine");
     setString(user, "both", "user");
     setString(user, "user only", "user");
-    setString(machine, "machine only", "machine");
 
     auto hive = std::make_shared<CountingUserHive>();
     const RegistryDataStore withUser(name(), true, false, hive);
     EXPECT_EQ(3u, withUser.read("both").source);
     EXPECT_EQ("user", withUser.read("both").text);
-    EXPECT_EQ(3u, withUser.read("user only").source);
-    EXPECT_EQ("machine", withUser.read("machine only").text);
     EXPECT_EQ(0u, withUser.read("absent").source);
-    EXPECT_EQ((std::vector<std::string>{"both", "user only", "machine only"}), withUser.valueNames());
+    EXPECT_EQ((std::vector<std::string>{"both", "user only"}), withUser.valueNames());
     EXPECT_EQ(1, hive->impersonations);
 
-    const RegistryDataStore machineOnly(name(), false, false, hive);
+    RegistryDataStore machineOnly(name(), false, false, hive);
     EXPECT_EQ(1, hive->impersonations); // never reached
-    EXPECT_EQ("machine", machineOnly.read("both").text);
     EXPECT_EQ(2u, machineOnly.read("both").source);
     EXPECT_EQ(0u, machineOnly.read("user only").source);
 
-    // Snapshots: a change shows only after reload.
-    RegistryDataStore store(name(), false, false);
+    // A snapshot: a change shows only after reload.
     setString(machine, "both", "changed");
-    EXPECT_EQ("machine", store.read("both").text);
-    store.reload();
-    EXPECT_EQ("changed", store.read("both").text);
+    EXPECT_EQ("machine", machineOnly.read("both").text);
+    machineOnly.reload();
+    EXPECT_EQ("changed", machineOnly.read("both").text);
 }
 
-TEST_F(RegistryDataStoreTest, HostileValuesGiveTheDefaultAndARecord) {
-    auto& storeLog = records("RegistryDataStore");
-    auto& optionLog = records("Option");
-    HKEY machine = createKey(HKEY_LOCAL_MACHINE);
-    HKEY user = createKey(HKEY_CURRENT_USER);
-    setDword(machine, "dword", 5);
-    setRaw(machine, "binary", REG_BINARY, "\x05\x00\x00\x00");
-    setNative(machine, L"unterminated", REG_SZ, std::string("7\0", 2));
-    setRaw(machine, "expand", REG_EXPAND_SZ, std::string("%TEMP%", 7));
-    setString(machine, "huge", "99999999999");
-    setString(machine, "empty", "");
-    // A broken user value falls back to the machine's.
-    setDword(user, "fallback", 1);
-    setString(machine, "fallback", "12");
+// Loads the option and checks its value, its source and who recorded a problem ("" for nobody).
+template <typename OptionType>
+void loadCase(DataStore& store, OptionType option, decltype(option.value()) expected, Source source,
+              const std::string& recordedBy) {
+    SCOPED_TRACE(option.name());
+    LogCapture& optionLog = LogCapture::of("Option");
+    LogCapture& storeLog = LogCapture::of("RegistryDataStore");
+    option.load(store);
+    EXPECT_EQ(expected, option.value());
+    EXPECT_EQ(source, option.source());
+    auto records = optionLog.take();
+    const auto storeRecords = storeLog.take();
+    EXPECT_EQ(recordedBy == "Option" ? 1u : 0u, records.size());
+    EXPECT_EQ(recordedBy == "RegistryDataStore" ? 1u : 0u, storeRecords.size());
+    records.insert(records.end(), storeRecords.begin(), storeRecords.end());
+    for (const auto& [level, text] : records) {
+        EXPECT_EQ(Logger::kWarn, level);
+        EXPECT_NE(std::string::npos, text.find('"' + option.name() + '"')) << text;
+    }
+}
+
+TEST_F(RegistryDataStoreTest, StoredTextsAreDecimalAndUnusableValuesKeepTheDefaultWithARecord) {
+    const std::pair<const char*, const char*> texts[] = {
+        {"hex", "0x10"}, {"octal", "010"},  {"trailing", " 42abc"}, {"lowest", "-2147483648"},
+        {"empty", ""},   {"word", "abc"},   {"high", "2147483648"}, {"low", "-99999999999999999999"},
+        {"yes", "yes"},  {"true", "true"},  {"two", "2"},           {"zero", "0"},
+        {"no", "no"},    {"fallback", "12"}};
+    for (const auto& [value, text] : texts) {
+        setString(HKEY_LOCAL_MACHINE, value, text);
+    }
+    setDword(HKEY_CURRENT_USER, "fallback", 1); // a broken user value gives way to the machine's
+    setDword(HKEY_LOCAL_MACHINE, "dword", 5);
+    setRaw(HKEY_LOCAL_MACHINE, "binary", REG_BINARY, "\x05\x00\x00\x00");
+    setNative(HKEY_LOCAL_MACHINE, L"unterminated", REG_SZ, std::string("7\0", 2));
+    setRaw(HKEY_LOCAL_MACHINE, "expand", REG_EXPAND_SZ, std::string("%TEMP%", 7));
 
     RegistryDataStore store(name(), true, false);
-    for (const char* key : {"dword", "binary", "unterminated", "expand"}) {
-        SCOPED_TRACE(key);
-        Int option(key, 3, "", "bits");
-        option.load(store);
-        EXPECT_EQ(3, option.value());
-        EXPECT_EQ(kSourceDefault, option.source());
-        const auto written = storeLog.take();
-        ASSERT_EQ(1u, written.size());
-        EXPECT_NE(std::string::npos, written[0].second.find("\\" + name() + " value \"" + key + "\""));
+    loadCase(store, Int("hex", 3, "", ""), 0, kSourceMachine, "");
+    loadCase(store, Int("octal", 3, "", ""), 10, kSourceMachine, "");
+    loadCase(store, Int("trailing", 3, "", ""), 42, kSourceMachine, "");
+    loadCase(store, Int("lowest", 3, "", ""), -2147483647 - 1, kSourceMachine, "");
+    for (const char* bad : {"empty", "word", "high", "low"}) {
+        loadCase(store, Int(bad, 3, "", ""), 3, kSourceDefault, "Option");
     }
-    for (const char* key : {"huge", "empty"}) {
-        SCOPED_TRACE(key);
-        Int option(key, 3, "", "bits");
-        option.load(store);
-        EXPECT_EQ(3, option.value());
-        EXPECT_EQ(1u, optionLog.take().size());
+    for (const char* bad : {"dword", "binary", "unterminated", "expand"}) {
+        loadCase(store, Int(bad, 3, "", ""), 3, kSourceDefault, "RegistryDataStore");
     }
-    Int fallback("fallback", 3, "", "bits");
-    fallback.load(store);
-    EXPECT_EQ(12, fallback.value());
-    EXPECT_EQ(kSourceMachine, fallback.source());
-    EXPECT_NE(std::string::npos, storeLog.take().at(0).second.find("HKEY_CURRENT_USER"));
+    loadCase(store, Int("fallback", 3, "", ""), 12, kSourceMachine, "RegistryDataStore");
+    for (const char* yes : {"yes", "true", "two"}) {
+        loadCase(store, Bool(yes, false, ""), true, kSourceMachine, "");
+    }
+    loadCase(store, Bool("zero", true, ""), false, kSourceMachine, "");
+    loadCase(store, Bool("no", true, ""), false, kSourceMachine, "");
+    loadCase(store, Bool("empty", true, ""), true, kSourceDefault, "Option");
+    loadCase(store, String("empty", "C:\\dumps", "", ""), "C:\\dumps", kSourceDefault, "Option");
+    loadCase(store, Int("missing", 3, "", ""), 3, kSourceDefault, "");
+    {
+        const QuietLoading quiet;
+        loadCase(store, Int("empty", 3, "", ""), 3, kSourceDefault, "");
+    }
+    loadCase(store, Int("empty", 3, "", ""), 3, kSourceDefault, "Option");
 
-    // Asked for, DWORDs count as their decimal text.
-    Int dword("dword", 3, "", "bits");
-    RegistryDataStore withDwords(name(), false, true);
-    dword.load(withDwords);
-    EXPECT_EQ(5, dword.value());
-    EXPECT_TRUE(storeLog.take().empty());
+    RegistryDataStore withDwords(name(), false, true); // DWORDs then count as their decimal text
+    loadCase(withDwords, Int("dword", 3, "", ""), 5, kSourceMachine, "");
 }
 
-TEST_F(RegistryDataStoreTest, ChildrenAndWrittenValuesReachTheRegistry) {
-    setString(createKey(HKEY_LOCAL_MACHINE, "existing"), "inner", "value");
+TEST_F(RegistryDataStoreTest, ChildrenAndSavedValuesReachTheRegistry) {
+    setString(HKEY_LOCAL_MACHINE, "inner", "value", "existing");
     RegistryDataStore store(name(), true, false);
     EXPECT_EQ((std::vector<std::string>{"existing"}), store.childNames());
-    DataStore* existing = store.child("existing", false);
-    ASSERT_NE(nullptr, existing);
-    EXPECT_EQ(existing, store.child("existing", false));
-    EXPECT_EQ("value", existing->read("inner").text);
+    EXPECT_EQ("value", store.child("existing", false)->read("inner").text);
     EXPECT_EQ(nullptr, store.child("new", false));
-
     DataStore* created = store.child("new", true);
-    ASSERT_NE(nullptr, created);
-    Int saved("count", 41, "", "n");
-    saved.save(*created); // a default goes to the machine hive
-    Bool mine("mine", true, "");
-    mine.save(*created);
+    Int("count", 41, "", "n").save(*created); // a default goes to the machine hive
     created->write("mine", "yes", kSourceUser);
-    EXPECT_EQ(3u, created->read("mine").source);
     store.flush();
 
     RegistryDataStore again(name(), true, false);
-    DataStore* reread = again.child("new", false);
-    ASSERT_NE(nullptr, reread);
-    Int loaded("count", 0, "", "n");
-    loaded.load(*reread);
-    EXPECT_EQ(41, loaded.value());
-    EXPECT_EQ(kSourceMachine, loaded.source());
-    EXPECT_EQ("yes", reread->read("mine").text);
-    EXPECT_EQ(3u, reread->read("mine").source);
+    ASSERT_NE(nullptr, again.child("new", false));
+    EXPECT_EQ(2u, again.child("new", false)->read("count").source);
+    EXPECT_EQ("41", again.child("new", false)->read("count").text);
+    EXPECT_EQ(3u, again.child("new", false)->read("mine").source);
 }
 
-// The program's own keys are shared with whatever else runs in the prefix:
-// put back what was there.
-class SavedValue {
-public:
-    SavedValue(HKEY hive, const char* path, const char* value) : value_(value) {
-        RegCreateKeyExA(hive, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
-        DWORD size = 0;
-        if (RegQueryValueExA(key_, value, nullptr, &type_, nullptr, &size) == ERROR_SUCCESS) {
-            data_.emplace(size, '\0');
-            RegQueryValueExA(key_, value, nullptr, &type_, reinterpret_cast<BYTE*>(data_->data()), &size);
-        }
-    }
-    ~SavedValue() {
-        if (data_) {
-            RegSetValueExA(key_, value_, 0, type_, reinterpret_cast<const BYTE*>(data_->data()),
-                           static_cast<DWORD>(data_->size()));
-        } else {
-            RegDeleteValueA(key_, value_);
-        }
-        RegCloseKey(key_);
-    }
-    void set(const std::string& text) {
-        RegSetValueExA(key_, value_, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>(text.size() + 1));
-    }
-    void setDword(DWORD number) {
-        RegSetValueExA(key_, value_, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
-    }
-    void remove() { RegDeleteValueA(key_, value_); }
-
-private:
-    const char* value_;
-    HKEY key_ = nullptr;
-    DWORD type_ = REG_NONE;
-    std::optional<std::string> data_;
-};
-
 TEST(ProgramOptions, ReadTheirKeysAfreshEveryTime) {
-    SavedValue machineLocation(HKEY_LOCAL_MACHINE, "Software\\Quorvane\\Core", "DebugLocation");
-    SavedValue userLocation(HKEY_CURRENT_USER, "Software\\Quorvane\\Core", "DebugLocation");
-    SavedValue unique(HKEY_LOCAL_MACHINE, "Software\\Quorvane\\Core", "EnableUniqueDmpFiles");
-    SavedValue assertMachine(HKEY_LOCAL_MACHINE, "Software\\Quorvane\\QuorvaneManager", "AssertBehaviour");
-    SavedValue assertUser(HKEY_CURRENT_USER, "Software\\Quorvane\\QuorvaneManager", "AssertBehaviour");
-
-    machineLocation.remove();
-    userLocation.remove();
-    unique.remove();
-    assertMachine.remove();
+    const auto set = [](HKEY hive, const std::string& section, const char* value, const std::string& text) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(hive, ("Software\\Quorvane\\" + section).c_str(), value,
+                                                 REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1)));
+    };
+    const auto clear = [] {
+        for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            RegDeleteKeyValueA(hive, "Software\\Quorvane\\Core", "DebugLocation");
+            RegDeleteKeyValueA(hive, "Software\\Quorvane\\Core", "EnableUniqueDmpFiles");
+            RegDeleteKeyValueA(hive, "Software\\Quorvane\\QuorvaneManager", "AssertBehaviour");
+        }
+    };
+    clear();
     EXPECT_EQ("", debugLocationSetting());
     EXPECT_FALSE(uniqueDumpFilesSetting());
     EXPECT_EQ(3, assertBehaviourSetting());
 
-    machineLocation.set("C:\\machine\\");
-    unique.set("1");
-    assertMachine.set("5");
-    assertUser.set("8"); // only the machine hive counts for this one
+    set(HKEY_LOCAL_MACHINE, "Core", "DebugLocation", "C:\\machine\\");
+    set(HKEY_LOCAL_MACHINE, "Core", "EnableUniqueDmpFiles", "1");
+    set(HKEY_LOCAL_MACHINE, "QuorvaneManager", "AssertBehaviour", "5");
+    set(HKEY_CURRENT_USER, "QuorvaneManager", "AssertBehaviour", "8"); // only the machine's counts
     EXPECT_EQ("C:\\machine\\", debugLocationSetting());
     EXPECT_TRUE(uniqueDumpFilesSetting());
     EXPECT_EQ(5, assertBehaviourSetting());
-
-    userLocation.set("C:\\user\\");
-    assertMachine.setDword(0); // not a string: the default, not 0
+    set(HKEY_CURRENT_USER, "Core", "DebugLocation", "C:\\user\\");
     EXPECT_EQ("C:\\user\\", debugLocationSetting());
-    EXPECT_EQ(3, assertBehaviourSetting());
+    clear();
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,68 +33,58 @@ protected:
     // The tree's own name below Software\Quorvane.
     const std::string& name() const { return name_; }
 
-    // Creates Software\Quorvane\<name>[\sub] in `hive` and opens it for writing.
-    HKEY createKey(HKEY hive, const std::string& sub = std::string()) {
-        std::string path = "Software\\Quorvane\\" + name_;
-        if (!sub.empty()) {
-            path += "\\" + sub;
-        }
-        HKEY key = nullptr;
-        EXPECT_EQ(ERROR_SUCCESS,
-                  RegCreateKeyExA(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        keys_.push_back(key);
-        return key;
+    // Sets a value of Software\Quorvane\<name>[\sub] (creating keys) with exactly these data bytes.
+    void setRaw(HKEY hive, const std::string& value, DWORD type, const std::string& bytes,
+                const std::string& sub = std::string()) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(hive, path(sub).c_str(), value.c_str(), type, bytes.data(),
+                                                 static_cast<DWORD>(bytes.size())));
     }
-
-    // Sets a value with exactly these data bytes.
-    static void setRaw(HKEY key, const std::string& name, DWORD type, const std::string& bytes) {
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                                 static_cast<DWORD>(bytes.size())));
+    void setString(HKEY hive, const std::string& value, const std::string& text,
+                   const std::string& sub = std::string()) {
+        setRaw(hive, value, REG_SZ, std::string(text.c_str(), text.size() + 1), sub);
     }
-    // Stores data bytes exactly: RegSetValueEx adds a missing terminating zero to strings.
-    static void setNative(HKEY key, const std::wstring& name, DWORD type, const std::string& bytes) {
+    void setDword(HKEY hive, const std::string& value, DWORD number) {
+        setRaw(hive, value, REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof number));
+    }
+    // RegSetValueEx would add a missing terminating zero to a string: this stores the bytes as they are.
+    void setNative(HKEY hive, std::wstring value, DWORD type, const std::string& bytes) {
         struct CountedName {
             USHORT length;
             USHORT maximumLength;
             PWSTR buffer;
-        };
+        } counted{static_cast<USHORT>(value.size() * 2), static_cast<USHORT>(value.size() * 2), value.data()};
         using SetValueKey = LONG(WINAPI*)(HANDLE, CountedName*, ULONG, ULONG, const void*, ULONG);
-        static const auto setValueKey = reinterpret_cast<SetValueKey>(
+        const auto setValueKey = reinterpret_cast<SetValueKey>(
             reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetValueKey")));
-        ASSERT_NE(nullptr, setValueKey);
-        std::wstring copy = name;
-        CountedName counted{static_cast<USHORT>(copy.size() * 2), static_cast<USHORT>(copy.size() * 2),
-                            copy.data()};
-        ASSERT_EQ(0, setValueKey(key, &counted, 0, type, bytes.data(), static_cast<ULONG>(bytes.size())));
-    }
-    static void setString(HKEY key, const std::string& name, const std::string& text) {
-        setRaw(key, name, REG_SZ, std::string(text.c_str(), text.size() + 1));
-    }
-    static void setDword(HKEY key, const std::string& name, DWORD value) {
-        setRaw(key, name, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof value));
-    }
-
-    void TearDown() override {
-        for (HKEY key : keys_) {
-            RegCloseKey(key);
-        }
-        keys_.clear();
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(hive, path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                                 &key, nullptr));
+        EXPECT_EQ(0, setValueKey(key, &counted, 0, type, bytes.data(), static_cast<ULONG>(bytes.size())));
+        RegCloseKey(key);
     }
 
 private:
-    std::string name_;
-    std::vector<HKEY> keys_;
-};
-
-// The records of one logging module, attached once for the process (a module
-// keeps its outputs as long as the logger lives).
-class LogCapture : public Logger::Output {
-public:
-    explicit LogCapture(const std::string& module) {
-        Logger::core().addOutput(module, *this, Logger::kVerbose);
+    std::string path(const std::string& sub = std::string()) const {
+        return "Software\\Quorvane\\" + name_ + (sub.empty() ? "" : "\\" + sub);
     }
 
+    std::string name_;
+};
+
+// The records of one logging module. A module keeps its outputs as long as
+// the logger lives, so each capture is attached once for the process.
+class LogCapture : public Logger::Output {
+public:
+    static LogCapture& of(const std::string& module) {
+        static std::map<std::string, LogCapture*> captures;
+        LogCapture*& capture = captures[module];
+        if (capture == nullptr) {
+            capture = new LogCapture;
+            Logger::core().addOutput(module, *capture, Logger::kVerbose);
+        }
+        capture->records.clear();
+        return *capture;
+    }
     void output(std::uint32_t, Logger::Level level, const char*, std::int32_t, const std::string&,
                 const std::string&, std::uint32_t, const std::string&, const std::string& text) override {
         records.emplace_back(level, text);

@@ -4,23 +4,26 @@
 
 #include "sys/logger/logger_core.h"
 
-#include <windows.h>
-
 #include <algorithm>
 #include <iostream>
 
+#include "sys/config/option.h"
+#include "sys/errors/structured_exception.h"
 #include "sys/logger/line_format.h"
 #include "sys/logger/output_impl.h"
 
 namespace qv::sys::Logger {
 
 namespace {
-// The log directory when the settings name none. The temporary directory is
-// one that every user can write to.
-std::string fallbackLogDirectory(bool /*preferTemp*/) {
-    char path[MAX_PATH + 1] = "";
-    const DWORD length = GetTempPathA(sizeof path, path);
-    return length == 0 || length > MAX_PATH ? std::string() : std::string(path, length);
+// The log directory when the settings name none: the debug location, whose
+// own setting is read without records (one would start a second logger).
+std::string fallbackLogDirectory(bool preferTemp) {
+    const option::QuietLoading quiet;
+    try {
+        return debugLocation(preferTemp);
+    } catch (...) {
+        return std::string(); // no default log file, but a logger all the same
+    }
 }
 
 std::unique_ptr<Output> streamOutput(std::ostream& stream, int lineType) {

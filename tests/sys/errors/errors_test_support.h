@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "sys/logger/log_cipher.h"
 #include "sys/logger/logger.h"
 
 namespace qv::sys::test {
@@ -25,7 +26,11 @@ inline std::mutex linesLock;
 inline std::string lines; // captured log lines without their time
 
 struct CapturingSink : Logger::LineSink {
-    void write(const std::string& line) override {
+    void write(const std::string& enciphered) override {
+        std::string line;
+        line = Logger::LogLineDecoder()
+                   .decipher(enciphered.substr(0, enciphered.find('\n')), line)
+                   .value_or(line);
         const std::lock_guard<std::mutex> guard(linesLock);
         lines += line.substr(line.find('\t') + 1) + "\n";
     }

@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer target of the message channel with clang (ASan + UBSan)
-# in build/fuzz and runs it for the given number of seconds (default 300) from
-# a seed corpus of valid payloads. Findings land in fuzz-out/. Not part of CI.
-#   scripts/fuzz.sh [seconds]
+# Builds a libFuzzer target with clang (ASan + UBSan) in build/fuzz and runs it
+# for the given number of seconds (default 300) from a seed corpus: the message
+# channel (default) or the log's line handling. Findings land in fuzz-out/.
+# Not part of CI.
+#   scripts/fuzz.sh [seconds] [message_channel | log_line]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-300}
+target=${2:-message_channel}
+case "$target" in
+  message_channel) seeds=qv_fuzz_seeds ;;
+  log_line) seeds=qv_fuzz_log_seeds ;;
+  *) echo "fuzz: unknown target $target" >&2; exit 2 ;;
+esac
 
 ./scripts/setup.sh >/dev/null
 # clang and its sanitizer/fuzzer runtimes are needed only here.
@@ -24,11 +31,11 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
   -DQV_BUILD_TESTS=OFF -DQV_FUZZ=ON >/dev/null
-cmake --build "$build" --target qv_fuzz_message_channel qv_fuzz_seeds
+cmake --build "$build" --target "qv_fuzz_$target" "$seeds"
 
-corpus=$build/corpus
+corpus=$build/corpus-$target
 mkdir -p "$corpus" fuzz-out
-"$build/tools/fuzz/qv_fuzz_seeds" "$corpus"
+"$build/tools/fuzz/$seeds" "$corpus"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-"$build/tools/fuzz/qv_fuzz_message_channel" -max_total_time="$seconds" -max_len=4096 \
+"$build/tools/fuzz/qv_fuzz_$target" -max_total_time="$seconds" -max_len=4096 \
   -artifact_prefix=fuzz-out/ -print_final_stats=1 "$corpus"

@@ -18,6 +18,9 @@ std::atomic<LoggerCore*> currentCore{nullptr};
 LoggerCore* endedCore = nullptr;
 
 constexpr std::int32_t kBannerLine = 1105;
+constexpr std::int32_t kPrivateFileOpenLine = 1404;
+constexpr std::int32_t kPrivateFileLine = 1407;
+constexpr std::int32_t kPrivateBannerLine = 1436;
 
 // A process-wide slot owning the core; destroyed at exit like any other
 // function-local static, i.e. in reverse order of creation.
@@ -52,6 +55,7 @@ LoggerCore& createCore(CoreHolder& holder, const std::string& name, Level verbos
     if ((flags & 0x1) != 0) {
         writeBanner(*holder.core);
     }
+    holder.core->reportCoreSettings();
     return *holder.core;
 }
 
@@ -151,7 +155,29 @@ Logged::Logged(const std::string& moduleName, const std::string& instanceId, con
     LoggerCore& logger = core();
     module_ = &logger.getModule(moduleName);
     if (!fileName.empty()) {
-        logger.openPrivateFile(*module_, fileName, maxSize, maxFileCount);
+        openPrivateFile(fileName, maxSize, maxFileCount);
+    }
+}
+
+void Logged::openPrivateFile(const std::string& fileName, std::uint64_t maxSize, std::uint8_t maxFileCount) {
+    LoggerCore& logger = module_->core();
+    // Ended by their destructors: a failing output costs these records, not the identity.
+    CriticalSectionGuard guard(LoggerCore::lock());
+    const std::string path = logger.directory() + fileName + ".log";
+    if (logger.hasNamedOutput(module_->name())) {
+        if (isLogging(kDebug)) {
+            LogRecord(*this, kDebug, __FILE__, kPrivateFileOpenLine)
+                << "Private log file open already: " << path;
+        }
+        return;
+    }
+    if (isLogging(kDebug)) {
+        LogRecord(*this, kDebug, __FILE__, kPrivateFileLine) << "Private log file: " << path;
+    }
+    logger.openPrivateFile(*module_, path, maxSize, maxFileCount);
+    if (isLogging(kAlways)) {
+        LogRecord(*this, kAlways, __FILE__, kPrivateBannerLine)
+            << buildBanner() << "Private log started at " << ctimeText(std::time(nullptr));
     }
 }
 

@@ -66,6 +66,9 @@ public:
     ModuleEntry& module() const { return *module_; }
 
 private:
+    // The module then writes only to the file <log directory><fileName>.log, at INFO.
+    void openPrivateFile(const std::string& fileName, std::uint64_t maxSize, std::uint8_t maxFileCount);
+
     ModuleEntry* module_;
 };
 

@@ -4,7 +4,7 @@
 
 #include "sys/logger/line_format.h"
 #include "sys/logger/logger.h"
-#include "sys/logger/sink_output.h"
+#include "sys/logger/output_impl.h"
 
 namespace qv::sys::Logger {
 
@@ -84,11 +84,14 @@ CriticalSection& LoggerCore::lock() {
 }
 
 LoggerCore::LoggerCore(std::string name, Level verbosity, std::uint32_t flags, bool preferTemp,
-                       std::unique_ptr<LineSink> sink)
+                       std::unique_ptr<LineSink> sink, std::unique_ptr<SettingsSource> settings)
     : name_(std::move(name)), defaultVerbosity_(verbosity), flags_(flags), preferTemp_(preferTemp),
-      sink_(std::move(sink)), configuredVerbosity_(verbosity) {
+      settings_(settings ? std::move(settings) : makeRegistrySettingsSource()), sink_(std::move(sink)),
+      configuredVerbosity_(verbosity) {
     if (sink_) {
-        sinkOutput_ = std::make_unique<SinkOutput>(*sink_, kDecoratedLine);
+        sinkStream_ = std::make_unique<HelperOStream>(*sink_);
+        sinkOutput_ =
+            std::make_unique<OutputImpl>(std::make_unique<StreamOutputWriter>(*sinkStream_), kDecoratedLine);
     }
     readCoreSettings();
     accumulatedTicks_ = 0;
@@ -99,19 +102,44 @@ LoggerCore::LoggerCore(std::string name, Level verbosity, std::uint32_t flags, b
 LoggerCore::~LoggerCore() = default;
 
 ModuleEntry& LoggerCore::getModule(const std::string& name) {
+    LastErrorKeeper lastError; // reading the settings makes registry calls
     CriticalSectionGuard guard(lock());
     if (auto found = modules_.find(name); found != modules_.end()) {
         return *found->second;
     }
-    ModuleSettings settings;
+    ModuleConfiguration settings;
+    SettingsNotes notes;
     if (ended()) {
         settings.verbosity = -1;
     } else {
-        settings = readModuleSettings(name);
+        settings = readModuleSettings(name, notes);
     }
     auto entry = std::make_unique<ModuleEntry>(*this, name, settings.verbosity, std::move(settings.outputs));
     // emplace keeps an entry that configuring this one may have created meanwhile.
-    return *modules_.emplace(name, std::move(entry)).first->second;
+    ModuleEntry& module = *modules_.emplace(name, std::move(entry)).first->second;
+    reportSettings(module, notes);
+    return module;
+}
+
+void LoggerCore::reportSettings(ModuleEntry& module, const SettingsNotes& notes) {
+    if (module.verbosity() < kWarn) {
+        return;
+    }
+    try {
+        for (const std::string& note : notes) {
+            dispatch(module, kWarn, __FILE__, __LINE__, std::string(), "Logger settings: " + note);
+        }
+    } catch (...) {
+        // A failing output costs these records; the module is there all the same.
+    }
+}
+
+void LoggerCore::reportCoreSettings() {
+    CriticalSectionGuard guard(lock());
+    if (!coreNotes_.empty()) {
+        reportSettings(getModule(name_), coreNotes_);
+        coreNotes_.clear();
+    }
 }
 
 void LoggerCore::dispatch(ModuleEntry& module, Level level, const char* source, std::int32_t line,
@@ -166,7 +194,15 @@ void LoggerCore::shutDown() {
     }
     ownedOutputs_.clear();
     outputsByName_.clear();
+    fileOutputs_.clear();
+    defaultLogFile_.reset();
+    androidLog_.reset();
+    debugger_.reset();
+    debugStream_.reset();
+    standardOutput_.reset();
+    standardError_.reset();
     sinkOutput_.reset();
+    sinkStream_.reset();
     sink_.reset();
 }
 

@@ -15,12 +15,18 @@
 #include <boost/noncopyable.hpp>
 
 #include "sys/concurrency/critical_section.h"
+#include "sys/logger/file_output.h"
 #include "sys/logger/level.h"
+#include "sys/logger/line_streams.h"
+#include "sys/logger/logger_settings.h"
 #include "sys/logger/output.h"
 
 namespace qv::sys::Logger {
 
 class LoggerCore;
+
+// The registry below Software\Quorvane (registry_settings.cpp).
+std::unique_ptr<SettingsSource> makeRegistrySettingsSource();
 
 // One per module name, created on first use and kept until the logger ends.
 class ModuleEntry : private boost::noncopyable {
@@ -47,16 +53,11 @@ private:
     std::array<std::unique_ptr<MultiOutput>, kLevelCount> levelOutputs_;
 };
 
-// What the configuration gives a new module.
-struct ModuleSettings {
-    Level verbosity = kInfo;
-    OutputList outputs;
-};
-
 class LoggerCore : private boost::noncopyable {
 public:
+    // Reads the logger-wide settings from `settings` (the registry when null).
     LoggerCore(std::string name, Level verbosity, std::uint32_t flags, bool preferTemp,
-               std::unique_ptr<LineSink> sink);
+               std::unique_ptr<LineSink> sink, std::unique_ptr<SettingsSource> settings = nullptr);
     ~LoggerCore();
 
     // The logger lock: serialises core creation, module and output lookup
@@ -93,9 +94,15 @@ public:
     // Replaces the module's outputs and verbosity.
     void setModuleOutputs(const std::string& moduleName, Level verbosity, OutputList outputs);
 
-    // Asks for a private log file of the module (see Logged).
-    void openPrivateFile(ModuleEntry& module, const std::string& fileName, std::uint64_t maxSize,
+    // A private log file for the module (see Logged): writes `path` with the
+    // given limits, and the module writes only to it from then on at INFO.
+    // Under the logger lock, when no output is named like the module yet.
+    bool hasNamedOutput(const std::string& name) const;
+    void openPrivateFile(ModuleEntry& module, const std::string& path, std::uint64_t maxSize,
                          std::uint8_t maxFileCount);
+
+    // The logger-wide settings' notes, written once the logger can write.
+    void reportCoreSettings();
 
     // At process exit: releases outputs and sink; afterwards every module is
     // silent and records are dropped, so late loggers stay harmless.
@@ -103,28 +110,56 @@ public:
     bool ended() const { return ended_.load(std::memory_order_acquire); }
 
 private:
-    // The configuration seam (logger_configuration.cpp): settings of the core,
-    // read once at creation, and of each new module.
+    // Settings of the core, read once at creation, and of each new module
+    // (logger_configuration.cpp).
     void readCoreSettings();
-    ModuleSettings readModuleSettings(const std::string& moduleName);
+    ModuleConfiguration readModuleSettings(const std::string& moduleName, SettingsNotes& notes);
+    // The named output of the settings, built on first use; null when it has
+    // no settings (remembered: it stays absent). Problems go to `notes`.
+    Output* getOutput(const std::string& name, SettingsNotes& notes);
+    // Writes what the settings reading noticed (values that were not taken)
+    // as WARN records of the module.
+    void reportSettings(ModuleEntry& module, const SettingsNotes& notes);
+
+    // The outputs every process has at most one of, built on first use.
+    Output& standardErrorOutput();
+    Output& standardOutputOutput();
+    Output& debuggerOutput(int lineType);
+    Output& androidLogOutput();
+    Output& defaultLogFile();
+    // A file output of a private file or of the settings; files written by an
+    // output already are shared with it.
+    FileOutput& fileOutput(int lineType, const std::string& path, FileMode mode, std::uint64_t maxSize,
+                           std::uint8_t maxFileCount);
 
     std::string name_;
     Level defaultVerbosity_;
     std::uint32_t flags_;
     bool preferTemp_;
+    std::unique_ptr<SettingsSource> settings_;
     std::unique_ptr<LineSink> sink_;
-    std::unique_ptr<Output> sinkOutput_; // after sink_: it writes to it
+    std::unique_ptr<HelperOStream> sinkStream_; // after sink_: it writes to it
+    std::unique_ptr<Output> sinkOutput_;
     std::string defaultLogPath_;
     std::string directory_;
     Level configuredVerbosity_;
     std::uint64_t maxFileSize_ = 0x100000;
+    SettingsNotes coreNotes_;
 
     bool running_ = false;
     std::int64_t startTicks_ = 0;
     std::int64_t accumulatedTicks_ = 0;
 
     std::map<std::string, std::unique_ptr<ModuleEntry>> modules_;
-    std::map<std::string, std::unique_ptr<Output>> outputsByName_;
+    // Outputs by name as the settings gave them; null for those left out.
+    std::map<std::string, Output*> outputsByName_;
+    std::vector<std::unique_ptr<FileOutput>> fileOutputs_;
+    std::unique_ptr<Output> standardError_;
+    std::unique_ptr<Output> standardOutput_;
+    std::unique_ptr<DebugOStream> debugStream_;
+    std::unique_ptr<Output> debugger_;
+    std::unique_ptr<Output> androidLog_;
+    std::unique_ptr<FileOutput> defaultLogFile_;
     std::vector<std::unique_ptr<Output>> ownedOutputs_;
     std::atomic<bool> ended_{false};
 };

@@ -40,8 +40,9 @@ private:
     std::vector<Output*> outputs_;
 };
 
-// Takes finished lines (without line ending) from the logger; given at start-up
-// and owned by the logger from then on.
+// Takes the logger's finished lines, each enciphered like every log line and
+// ending in a newline; called under the logger lock. Given at start-up and
+// owned by the logger from then on.
 class LineSink : private boost::noncopyable {
 public:
     virtual void write(const std::string& line) = 0;

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "sys/logger/log_cipher.h"
 #include "sys/logger/logger.h"
 
 namespace qv::sys::test {
@@ -33,9 +34,15 @@ inline std::mutex logLock;
 inline std::string log;
 
 struct CapturingSink : Logger::LineSink {
-    void write(const std::string& line) override {
+    void write(const std::string& enciphered) override {
+        std::string line;
+        line = Logger::LogLineDecoder()
+                   .decipher(enciphered.substr(0, enciphered.find('
+')), line)
+                   .value_or(line);
         const std::lock_guard<std::mutex> guard(logLock);
-        log += line + "\n";
+        log += line + "
+";
     }
 };
 

@@ -3,7 +3,10 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <fstream>
 #include <future>
+#include <iostream>
+#include <iterator>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -15,17 +18,24 @@
 #include <gtest/gtest.h>
 
 #include "sys/logger/line_format.h"
+#include "sys/logger/log_cipher.h"
+#include "sys/logger/log_test_files.h"
 #include "sys/logger/logger.h"
 #include "sys/logger/logger_core.h"
-#include "sys/logger/sink_output.h"
+#include "sys/logger/output_impl.h"
+#include "tools/log_reader/log_reader.h"
 
 namespace qv::sys::Logger {
 namespace {
 
-// Called under the logger lock. Writes each line in pieces with yields between
-// them: without the lock, lines of several threads would mix. Fails on "boom".
+// Called under the logger lock. Keeps each line deciphered, in pieces with
+// yields between them: without the lock, lines of several threads would mix.
+// Fails on "boom".
 struct CapturingSink : LineSink {
-    void write(const std::string& line) override {
+    void write(const std::string& enciphered) override {
+        std::string reason;
+        const std::string line =
+            LogLineDecoder().decipher(enciphered.substr(0, enciphered.find('\n')), reason).value_or(reason);
         if (line.size() > 5 && line.compare(line.size() - 5, 5, "\tboom") == 0) {
             throw std::runtime_error("disk full");
         }
@@ -39,7 +49,8 @@ struct CapturingSink : LineSink {
 };
 
 struct Widget : virtual Logged {
-    explicit Widget(const std::string& module) : Logged(module, "") {}
+    explicit Widget(const std::string& module, const std::string& privateFile = std::string())
+        : Logged(module, "", privateFile, 0x100000, 0) {}
     int log(Level level, const std::string& text) const {
         QV_LOG(level) << text;
         return __LINE__ - 1;
@@ -114,7 +125,9 @@ TEST(Logger, RecordReachesTheModuleOutputsWithItsFields) {
 
 TEST(Logger, RecordsAreWrittenOnlyAtLevelsAnOutputAccepts) {
     Widget widget("Levels");
-    Output& output = core().own(std::make_unique<SinkOutput>(*programSink, kDecoratedLine));
+    static HelperOStream sinkStream(*programSink);
+    Output& output =
+        core().own(std::make_unique<OutputImpl>(std::make_unique<StreamOutputWriter>(sinkStream), 1));
     core().setModuleOutputs("Levels", kVerbose, {{&output, kInfo}});
     EXPECT_TRUE(widget.isLogging(kVerbose));
     widget.log(kDebug, "five");
@@ -185,6 +198,142 @@ TEST(Logger, OutputExceptionReachesTheCallSiteAndReleasesTheLock) {
     const auto lines = takeLines("Throwing");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].substr(lines[0].rfind('\t')), "\tafter");
+}
+
+// A text no earlier run of this test wrote: the log files of the prefix outlive runs.
+std::string runMark() {
+    return std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64());
+}
+
+TEST(Logger, TheDefaultLogFileReadsBackLineForLine) {
+    const std::string path = core().defaultLogPath();
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path, core().directory() + "LoggerTest.log");
+    const std::string mark = runMark();
+    Widget widget("ReadBack");
+    widget.log(kInfo, "plain " + mark);
+    widget.log(kWarn, "token " + encipherToken(logKey(), "fixed text") + " " + mark);
+    widget.log(kError, "outside a@@b@@ and\nbreak " + mark);
+    widget.log(kDebug, "not written " + mark);
+
+    std::istringstream none;
+    std::ostringstream plain;
+    std::ostringstream errors;
+    const char* const args[] = {"qv_log_reader", path.c_str()};
+    EXPECT_EQ(tools::runLogReader(2, args, none, plain, errors), 0) << errors.str();
+    std::vector<std::string> fromFile;
+    std::istringstream lines(plain.str());
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find(mark) != std::string::npos) {
+            fromFile.push_back(line.substr(line.find('\t') + 1));
+        }
+    }
+    const auto fromSink = takeLines("ReadBack");
+    EXPECT_EQ(fromFile, fromSink);
+    ASSERT_EQ(fromFile.size(), 3u);
+    EXPECT_EQ(testing::textOf(fromFile[1]), "token fixed text " + mark);
+    EXPECT_EQ(testing::textOf(fromFile[2]), "outside a@@b@@ and\\nbreak " + mark);
+}
+
+TEST(Logger, PrivateFileTakesTheModuleOver) {
+    Widget before("Private");
+    before.log(kInfo, "to the usual outputs");
+    const std::string path = core().directory() + "qv_private_test.log";
+    {
+        Widget owner("Private", "qv_private_test");
+        Widget second("Private", "qv_private_test");
+        owner.log(kInfo, "one");
+        second.log(kInfo, "two");
+        EXPECT_FALSE(second.isLogging(kDebug));
+    }
+    before.log(kInfo, "three");
+    EXPECT_EQ(takeLines("Private").size(), 1u);
+
+    const auto lines = testing::readLog(path);
+    ASSERT_EQ(lines.size(), 4u); // one file, though two identities asked for it
+    EXPECT_NE(lines[0].find("\tALWAYS\tlogger.cpp:1436\tVersion "), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("Private log started at "), std::string::npos) << lines[0];
+    EXPECT_EQ(testing::textOf(lines[1]), "one");
+    EXPECT_EQ(testing::textOf(lines[3]), "three");
+}
+
+const std::string kSettings = "Software\\Quorvane\\LoggerTest\\Logger\\";
+
+// Sets a string value of this test's logger settings.
+void setSetting(HKEY hive, const std::string& key, const std::string& name, const std::string& value) {
+    HKEY opened = nullptr;
+    ASSERT_EQ(
+        RegCreateKeyExA(hive, (kSettings + key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &opened, nullptr),
+        ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(opened, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                             static_cast<DWORD>(value.size() + 1)),
+              ERROR_SUCCESS);
+    RegCloseKey(opened);
+}
+
+std::vector<std::string> decipherLines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        std::string reason;
+        result.push_back(LogLineDecoder().decipher(line, reason).value_or(reason));
+    }
+    return result;
+}
+
+TEST(Logger, ModulesAndOutputsFollowTheRegistry) {
+    testing::ScratchFolder folder;
+    for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        RegDeleteTreeA(hive, kSettings.c_str());
+    }
+    // With a log directory, only an output's name can choose a standard stream.
+    setSetting(HKEY_CURRENT_USER, "Outputs\\stdout", "filename", "not used for stdout");
+    setSetting(HKEY_CURRENT_USER, "Outputs\\stderr", "filename", "not used for stderr");
+    setSetting(HKEY_CURRENT_USER, "Outputs\\regfile", "filename", folder / "reg.log");
+    setSetting(HKEY_CURRENT_USER, "Outputs\\regfile", "Mode", "append");
+    setSetting(HKEY_LOCAL_MACHINE, "Outputs\\machineonly", "filename", folder / "machine.log");
+    setSetting(HKEY_LOCAL_MACHINE, "Outputs\\machineonly", "line type", "1");
+    setSetting(HKEY_CURRENT_USER, "Modules\\RegA\\Outputs", "stdout", "VERBOSE");
+    setSetting(HKEY_CURRENT_USER, "Modules\\RegA\\Outputs", "regfile", "warn");
+    setSetting(HKEY_CURRENT_USER, "Modules\\RegB", "verbosity", "ERROR");
+    setSetting(HKEY_CURRENT_USER, "Modules\\RegB", "stderr", "");
+    setSetting(HKEY_CURRENT_USER, "Modules\\RegB", "machineonly", "INFO");
+    setSetting(HKEY_CURRENT_USER, "Modules\\RegB", "missing", "INFO");
+
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    Widget a("RegA");
+    Widget b("RegB");
+    EXPECT_TRUE(a.isLogging(kVerbose));
+    EXPECT_TRUE(b.isLogging(kInfo));
+    EXPECT_FALSE(b.isLogging(kDebug));
+    a.log(kVerbose, "a6");
+    a.log(kWarn, "a3");
+    b.log(kInfo, "b4");
+    b.log(kError, "b2");
+
+    const auto out = decipherLines(::testing::internal::GetCapturedStdout());
+    const auto err = decipherLines(::testing::internal::GetCapturedStderr());
+    for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        RegDeleteTreeA(hive, kSettings.c_str());
+    }
+    const std::string idA = a.instanceId();
+    const std::string idB = b.instanceId();
+    EXPECT_EQ(out, (std::vector<std::string>{"[RegA " + idA + "] a6", "[RegA " + idA + "] a3"}));
+    EXPECT_EQ(err, (std::vector<std::string>{"[RegB " + idB + "] b2"}));
+    EXPECT_EQ(testing::readLog(folder / "reg.log"), (std::vector<std::string>{"[RegA " + idA + "] a3"}));
+    // "missing" has no key: the module's outputs are told so, at WARN.
+    const auto machine = testing::readLog(folder / "machine.log");
+    ASSERT_EQ(machine.size(), 3u);
+    EXPECT_NE(machine[0].find("Outputs\\missing has no value \"filename\""), std::string::npos) << machine[0];
+    EXPECT_NE(machine[1].find("\tRegB\t" + idB + "\tINFO\t"), std::string::npos) << machine[1];
+    // The sink follows the module's level.
+    const auto sink = takeLines("RegA");
+    ASSERT_EQ(sink.size(), 2u);
+    EXPECT_EQ(testing::textOf(sink[0]), "a6");
+    const auto told = takeLines("RegB");
+    ASSERT_EQ(told.size(), 3u);
+    EXPECT_NE(told[0].find("\tWARN\t"), std::string::npos) << told[0];
 }
 
 } // namespace

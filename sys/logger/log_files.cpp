@@ -1,0 +1,180 @@
+#include "sys/logger/log_files.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <sys/stat.h>
+#endif
+
+namespace qv::sys::Logger {
+
+namespace {
+std::size_t fileNameStart(const std::string& path) {
+    const std::size_t separator = path.find_last_of("\\/");
+    return separator == std::string::npos ? 0 : separator + 1;
+}
+
+bool sameCharacter(char a, char b) {
+#ifdef _WIN32
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    return lower(a) == lower(b);
+#else
+    return a == b;
+#endif
+}
+
+bool sameText(const char* a, const char* b, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        if (!sameCharacter(a[i], b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+} // namespace
+
+SplitPath splitExtension(const std::string& path) {
+    // A dot in a directory name ("C:\logs.d\app") is no extension.
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || dot < fileNameStart(path)) {
+        return {path, std::string()};
+    }
+    return {path.substr(0, dot), path.substr(dot)};
+}
+
+std::string oldLogName(const std::string& path) {
+    const SplitPath split = splitExtension(path);
+    return split.stem + ".old" + split.extension;
+}
+
+std::string decoratedLogName(const std::string& path, std::time_t when) {
+    char stamp[101] = "";
+#ifdef _WIN32
+    const std::tm* local = std::localtime(&when); // per thread in the Windows runtime
+#else
+    std::tm buffer{};
+    const std::tm* local = localtime_r(&when, &buffer);
+#endif
+    if (local != nullptr) {
+        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", local);
+    }
+    const SplitPath split = splitExtension(path);
+    return split.stem + stamp + split.extension;
+}
+
+void rotateLog(const std::string& path) {
+    if (!std::ifstream(path).is_open()) {
+        return;
+    }
+    const std::string old = oldLogName(path);
+    std::remove(old.c_str());
+    std::rename(path.c_str(), old.c_str());
+}
+
+bool isDecoratedName(const std::string& name, const std::string& stem, const std::string& extension) {
+    // Only the time stamp may stand between stem and extension: the logs of
+    // "app-server" or "apple" are not those of "app".
+    static const char kStamp[] = "dddddddd-dddddd";
+    constexpr std::size_t kStampLength = sizeof kStamp - 1;
+    if (name.size() != stem.size() + kStampLength + extension.size() ||
+        !sameText(name.data(), stem.data(), stem.size()) ||
+        !sameText(name.data() + stem.size() + kStampLength, extension.data(), extension.size())) {
+        return false;
+    }
+    for (std::size_t i = 0; i < kStampLength; ++i) {
+        const char c = name[stem.size() + i];
+        if (kStamp[i] == 'd' ? (c < '0' || c > '9') : c != kStamp[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void pruneDecoratedLogs(const std::string& path, std::size_t keep) {
+    if (path.empty() || keep == 0) {
+        return;
+    }
+    const std::size_t nameStart = fileNameStart(path);
+    const std::string directory = path.substr(0, nameStart);
+    const SplitPath split = splitExtension(path.substr(nameStart));
+    std::vector<std::string> names;
+    for (std::string& name : listFiles(directory)) {
+        if (isDecoratedName(name, split.stem, split.extension)) {
+            names.push_back(std::move(name));
+        }
+    }
+    if (names.size() <= keep) {
+        return;
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return a > b; });
+    for (std::size_t i = keep; i < names.size(); ++i) {
+        std::remove((directory + names[i]).c_str());
+    }
+}
+
+#ifdef _WIN32
+namespace {
+// Owns a file search handle (invalid at INVALID_HANDLE_VALUE).
+class FileSearch {
+public:
+    explicit FileSearch(HANDLE handle) : handle_(handle) {}
+    FileSearch(const FileSearch&) = delete;
+    FileSearch& operator=(const FileSearch&) = delete;
+    ~FileSearch() {
+        if (valid()) {
+            FindClose(handle_);
+        }
+    }
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+} // namespace
+
+std::vector<std::string> listFiles(const std::string& directory) {
+    std::string search = directory.empty() ? std::string(".") : directory;
+    if (search.back() != '\\' && search.back() != '/') {
+        search += '\\';
+    }
+    search += '*';
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    FileSearch find(FindFirstFileA(search.c_str(), &entry));
+    if (!find.valid()) {
+        return names;
+    }
+    do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            names.emplace_back(entry.cFileName);
+        }
+    } while (FindNextFileA(find.get(), &entry));
+    return names;
+}
+#else
+std::vector<std::string> listFiles(const std::string& directory) {
+    const std::string path = directory.empty() ? std::string(".") : directory;
+    std::vector<std::string> names;
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr) {
+        return names;
+    }
+    while (const dirent* entry = readdir(dir)) {
+        struct stat info;
+        const std::string full = path + "/" + entry->d_name;
+        if (stat(full.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    closedir(dir);
+    return names;
+}
+#endif
+
+} // namespace qv::sys::Logger

@@ -1,0 +1,93 @@
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sys/logger/log_cipher.h"
+#include "sys/logger/log_test_files.h"
+#include "tools/log_reader/log_reader.h"
+
+namespace qv::tools {
+namespace {
+
+using sys::Logger::LogLineCipher;
+
+// Feeds `input` in pieces of `piece` bytes, as reads from a pipe may come.
+void feedInPieces(LogReader& reader, const std::string& input, std::size_t piece) {
+    for (std::size_t at = 0; at < input.size(); at += piece) {
+        reader.feed(input.data() + at, std::min(piece, input.size() - at));
+    }
+    reader.finish();
+}
+
+TEST(LogReader, PrintsPlainLinesAndReportsTheOthersByNumber) {
+    LogLineCipher cipher;
+    const std::string input = cipher.encipher("[A] one") + "\r\n" + "garbage\n" + "\n" +
+                              cipher.encipher("00:00:01.000\t1:\tA\t\tINFO\ta.cpp:1\ttwo") + "\n" +
+                              std::string(LogReader::kMaxLineLength + 10, 'A') + "\n" +
+                              cipher.encipher("[A] three");
+    for (const std::size_t piece : {std::size_t{7}, input.size()}) {
+        std::ostringstream out;
+        std::ostringstream errors;
+        LogReader reader(out, errors);
+        feedInPieces(reader, input, piece);
+        EXPECT_EQ(out.str(), "[A] one\n00:00:01.000\t1:\tA\t\tINFO\ta.cpp:1\ttwo\n[A] three\n");
+        EXPECT_EQ(errors.str(), "line 2: not Base64 text; skipped\nline 3: empty line; skipped\n"
+                                "line 5: longer than 16777216 characters; skipped\n");
+        EXPECT_EQ(reader.lines(), 6u);
+        EXPECT_EQ(reader.skipped(), 3u);
+    }
+}
+
+TEST(LogFollower, ReadsWhatTheFileGainsAndStartsOverOnANewOne) {
+    sys::Logger::testing::ScratchFolder folder;
+    const std::string path = folder / "app.log";
+    LogLineCipher cipher;
+    const std::string second = cipher.encipher("[A] second");
+    std::ofstream(path, std::ios::binary) << cipher.encipher("[A] first") << '\n' << second.substr(0, 10);
+
+    std::ostringstream out;
+    std::ostringstream errors;
+    LogReader reader(out, errors);
+    LogFollower follower(path, reader, errors);
+    ASSERT_TRUE(follower.poll());
+    EXPECT_EQ(out.str(), "[A] first\n");
+    std::ofstream(path, std::ios::binary | std::ios::app) << second.substr(10) << "\nbad\n";
+    ASSERT_TRUE(follower.poll());
+    EXPECT_EQ(out.str(), "[A] first\n[A] second\n");
+    EXPECT_EQ(errors.str(), "line 3: not Base64 text; skipped\n");
+
+    // Moved aside and begun anew: numbering starts again.
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "bad\n";
+    ASSERT_TRUE(follower.poll());
+    EXPECT_NE(errors.str().find("a new file"), std::string::npos);
+    EXPECT_NE(errors.str().find("\nline 1: not Base64 text; skipped\n"), std::string::npos) << errors.str();
+
+    LogFollower gone(folder / "missing.log", reader, errors);
+    EXPECT_FALSE(gone.poll());
+}
+
+TEST(LogReaderCommand, ExitStatusTellsWhetherEveryLineWasRead) {
+    auto run = [](std::vector<const char*> args, const std::string& input, std::string& printed) {
+        args.insert(args.begin(), "qv_log_reader");
+        std::istringstream in(input);
+        std::ostringstream out;
+        std::ostringstream errors;
+        const int status = runLogReader(static_cast<int>(args.size()), args.data(), in, out, errors, 1);
+        printed = out.str();
+        return status;
+    };
+    std::string printed;
+    EXPECT_EQ(run({}, LogLineCipher().encipher("[A] from stdin") + "\n", printed), 0);
+    EXPECT_EQ(printed, "[A] from stdin\n");
+    EXPECT_EQ(run({"-"}, "bad", printed), 1);
+    EXPECT_EQ(run({"/no/such/folder/app.log"}, "", printed), 2);
+    EXPECT_EQ(run({"--follow"}, "", printed), 2); // not standard input
+    EXPECT_EQ(run({"--bogus"}, "", printed), 2);
+}
+
+} // namespace
+} // namespace qv::tools

@@ -37,12 +37,10 @@ struct CapturingSink : Logger::LineSink {
     void write(const std::string& enciphered) override {
         std::string line;
         line = Logger::LogLineDecoder()
-                   .decipher(enciphered.substr(0, enciphered.find('
-')), line)
+                   .decipher(enciphered.substr(0, enciphered.find('\n')), line)
                    .value_or(line);
         const std::lock_guard<std::mutex> guard(logLock);
-        log += line + "
-";
+        log += line + "\n";
     }
 };
 

@@ -55,7 +55,9 @@ TEST(ParseMacAddress, ReadsSixFieldsAsStrtolDoesWithAnySingleSeparator) {
     for (const char* text : {"", "a0:ce:c8:01:02", "a0:ce:c8:01:02:03::", "zz:00:00:00:00:00",
                              "a0:ce:c8:01:02:", "0x:1:2:3:4:5", "+:1:2:3:4:5", "a0:ce:c8:01:02:03 x"})
         EXPECT_FALSE(parseMacAddress(text).isSet()) << text;
-    // A zero byte ends the text for the field reader.
+    // A zero byte ends the field it stands in, and may itself be the separator;
+    // a field that starts on one has no digits.
+    EXPECT_EQ(parseMacAddress(std::string("a0\0ce:c8:01:02:03", 17)), expected);
     EXPECT_FALSE(parseMacAddress(std::string("a0:ce:c8:01:02:\0"
                                              "3",
                                              17))
@@ -63,7 +65,9 @@ TEST(ParseMacAddress, ReadsSixFieldsAsStrtolDoesWithAnySingleSeparator) {
 }
 
 TEST(ParseMacAddress, FieldBeyond32BitsThrowsOutOfRange) {
-    for (const char* text : {"0123456789:0:0:0:0:0", "80000000:0:0:0:0:0", "-80000001:0:0:0:0:0"})
+    for (const std::string& text :
+         {std::string("0123456789:0:0:0:0:0"), std::string("80000000:0:0:0:0:0"),
+          std::string("-80000001:0:0:0:0:0"), std::string("a0\0ce:123456789:0:0:0", 21)})
         EXPECT_THROW(parseMacAddress(text), std::out_of_range) << text;
     EXPECT_EQ(failureOf<std::out_of_range>(withMembers(R"(,"updMacAddress":"7fffffff0:0:0:0:0:0")")),
               "stoi argument out of range");

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -129,6 +130,31 @@ TEST(Logger, RecordsAreWrittenOnlyAtLevelsAnOutputAccepts) {
     const auto lines = takeLines("Levels");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("\tALWAYS\t"), std::string::npos) << lines[0];
+}
+
+TEST(Logger, OutputThatAddsAnOutputToItsOwnModuleKeepsTheRecordGoing) {
+    // Adds an output to the module of the record it is writing, once.
+    struct Adding : Output {
+        void output(std::uint32_t, Level, const char*, std::int32_t, const std::string& moduleName,
+                    const std::string&, std::uint32_t, const std::string&, const std::string&) override {
+            if (added != nullptr) {
+                core().addOutput(moduleName, *std::exchange(added, nullptr), kInfo);
+            }
+        }
+        Output* added = nullptr;
+    };
+    Output& sink = core().own(std::make_unique<SinkOutput>(*programSink, kDecoratedLine));
+    auto& adding = static_cast<Adding&>(core().own(std::make_unique<Adding>()));
+    adding.added = &sink;
+    Widget widget("Adding");
+    core().setModuleOutputs("Adding", kInfo, {{&adding, kInfo}, {&sink, kInfo}, {&sink, kInfo}});
+    widget.log(kInfo, "first");  // the outputs it started with
+    widget.log(kInfo, "second"); // and the added one
+    std::vector<std::string> texts;
+    for (const std::string& line : takeLines("Adding")) {
+        texts.push_back(line.substr(line.rfind('\t') + 1));
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"first", "first", "second", "second", "second"}));
 }
 
 TEST(Logger, FirstInitialiseWritesTheBannerAndASecondChangesNothing) {

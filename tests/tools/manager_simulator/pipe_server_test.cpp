@@ -20,8 +20,8 @@ using Handle = std::unique_ptr<void, decltype(&CloseHandle)>;
 // The server loop on its own thread, stopped and waited for also when an
 // assertion leaves the test early (the future waits as it goes).
 struct ServerThread {
-    ServerThread(const Options& options, std::vector<std::string> lines)
-        : server(options, std::move(lines), report),
+    ServerThread(const Options& options, std::vector<std::string> lines, HANDLE stopEvent = nullptr)
+        : server(options, std::move(lines), report, stopEvent),
           run(std::async(std::launch::async, [this] { return server.run(); })) {}
     ~ServerThread() { server.requestStop(); }
     std::ostringstream report;
@@ -145,11 +145,17 @@ TEST(PipeServer, EndsAfterItsClientsOnTheWaitTimeOrOnAStopRequest) {
     ServerThread timedOut(options, {"{}"});
     EXPECT_EQ(timedOut.run.get().status, exitNoClient);
 
+    // The event of a console control handler stops it; it stays the caller's,
+    // valid for a handler that comes after the server has gone.
+    const Handle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr), &CloseHandle);
     options = testOptions();
     options.waitMs = 0;
-    ServerThread stopped(options, {"{}"});
-    Sleep(50);
-    stopped.server.requestStop();
-    EXPECT_EQ(stopped.run.get().status, exitStopped);
-    EXPECT_NE(stopped.report.str().find("stopped before done"), std::string::npos);
+    {
+        ServerThread stopped(options, {"{}"}, stop.get());
+        Sleep(50);
+        SetEvent(stop.get());
+        EXPECT_EQ(stopped.run.get().status, exitStopped);
+        EXPECT_NE(stopped.report.str().find("stopped before done"), std::string::npos);
+    }
+    EXPECT_TRUE(SetEvent(stop.get())) << GetLastError();
 }

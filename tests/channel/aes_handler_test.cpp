@@ -1,6 +1,6 @@
 #include "channel/aes_handler.h"
-#include "channel/message_encoder.h"
 #include "test_bytes.h"
+#include "tools/manager_simulator/message_encoder.h"
 
 #include <gtest/gtest.h>
 #include <mbedtls/base64.h>
@@ -9,6 +9,7 @@
 #include <vector>
 
 using namespace qv::sys;
+using qv::simulator::encipherMessage;
 using namespace qv::test;
 
 namespace {

@@ -149,19 +149,26 @@ TEST_F(RecordWriter, ZoneNameComesFromTheHostAndIsNotAnOffset) {
     EXPECT_NE(text.find("\n  time: Tue Nov 14 22:13:20 2023 " + eastern + "\n"), std::string::npos) << text;
 }
 
-TEST(YamlScalar, PlainTextStaysAndUnsafeTextIsQuoted) {
+TEST(YamlScalar, TextThatSomeYamlReaderTakesForAnotherValueIsQuotedWithUnicodeEscapes) {
     const auto yamlScalar = [](const std::string& value) {
         std::string text;
         appendYamlScalar(text, value);
         return text;
     };
-    for (const char* plain : {"", "HOST1", "DESKTOP-4F2K", "Tue Nov 14 22:13:20 2023 UTC", "a:b", "x#1"})
+    for (const char* plain : {"", "HOST1", "DESKTOP-4F2K", "Tue Nov 14 22:13:20 2023 UTC", "a:b", "x#1",
+                              "Nullx", "Yesterday", "PC-1e3", "inf", "NaN"})
         EXPECT_EQ(yamlScalar(plain), plain);
-    EXPECT_EQ(yamlScalar("HOST: X"), "\"HOST: X\"");
-    EXPECT_EQ(yamlScalar("{ABC}"), "\"{ABC}\"");
-    EXPECT_EQ(yamlScalar("A #1"), "\"A #1\"");
-    EXPECT_EQ(yamlScalar("end:"), "\"end:\"");
-    EXPECT_EQ(yamlScalar("-x"), "\"-x\"");
-    EXPECT_EQ(yamlScalar("M\xFCnchen \"1\"\\"), "\"M\\xFCnchen \\\"1\\\"\\\\\"");
-    EXPECT_EQ(yamlScalar("tab\there"), "\"tab\\x09here\"");
+    // Null and boolean words of YAML 1.1 and 1.2 in any letter case, what their
+    // numbers, special floats, merge and value keys begin with, indicators,
+    // ": ", " #", a trailing ":" or blank.
+    for (const char* quoted :
+         {"NULL", "~",       "TRUE",  "fAlSe", "YES",   "no", "On",       "OFF",        "y",
+          "N",    "1e3",     "0x1F",  ".inf",  "-.INF", "+1", "12:30:45", "2023-11-14", "<<",
+          "=",    "HOST: X", "{ABC}", "A #1",  "end:",  "-x", "trailing "})
+        EXPECT_EQ(yamlScalar(quoted), "\"" + std::string(quoted) + "\"");
+    // Quotes, backslashes, control characters and everything beyond ASCII are
+    // escaped; a byte that is not UTF-8 stands for U+FFFD.
+    EXPECT_EQ(yamlScalar("M\xC3\xBCnchen \"1\"\\\t"), R"("M\u00FCnchen \"1\"\\\u0009")");
+    EXPECT_EQ(yamlScalar("\xE2\x82\xAC \xF0\x9F\x96\xA5 \xFF\xC3 \xED\xA0\x80"),
+              R"("\u20AC \U0001F5A5 \uFFFD\uFFFD \uFFFD\uFFFD\uFFFD")");
 }

@@ -25,7 +25,9 @@ thread_local long allocationsLeft = -1;
 
 } // namespace
 
-void* operator new(std::size_t size) {
+// Out of line, as the deletes: inlined, GCC takes malloc() and free() for a
+// mismatch of operator new and delete.
+[[gnu::noinline]] void* operator new(std::size_t size) {
     if (allocationsLeft == 0)
         throw std::bad_alloc();
     if (allocationsLeft > 0)
@@ -34,7 +36,6 @@ void* operator new(std::size_t size) {
         return block;
     throw std::bad_alloc();
 }
-// Out of line: inlined, GCC takes free() for a mismatch of operator new.
 [[gnu::noinline]] void operator delete(void* block) noexcept {
     std::free(block);
 }

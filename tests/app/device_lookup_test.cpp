@@ -6,7 +6,6 @@
 #include <iphlpapi.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -26,22 +25,23 @@ void setValue(const std::string& key, const std::string& name, DWORD type, const
 }
 
 // A network-class device in the test prefix's registry, where Wine's SetupAPI
-// finds devices; removed when it goes, also when the test fails. Names carry
-// the process id: the test processes of a build share one prefix.
+// finds devices; removed when it goes, also when the test fails. The tests of
+// a build share one prefix, but none runs twice at once: each names its own
+// devices, and first removes what a crashed run of it left behind.
 struct FakeNetDevice {
+    // At most 9 characters in `name`: Wine reads the driver path into 50.
     FakeNetDevice(const std::string& bus, const std::string& name)
-        : bus(bus), hardwareKey(bus + "\\VEN_QV&DEV_" + name + "_" + std::to_string(GetCurrentProcessId())) {
-        // Wine reads the driver path into 50 characters: the class, "\" and at most 10 more.
-        static unsigned count = 0;
-        char driverNumber[11];
-        std::snprintf(driverNumber, sizeof(driverNumber), "%lX%02X", GetCurrentProcessId(), ++count & 0xFFu);
-        driver = netClass + "\\" + driverNumber;
+        : bus(bus), hardwareKey(bus + "\\VEN_QV&DEV_" + name), driver(netClass + "\\" + name) {
+        remove();
         setValue(enumRoot + instanceId(), "ClassGUID", REG_SZ, netClass + '\0');
         setValue(enumRoot + instanceId(), "Driver", REG_SZ, driver + '\0');
     }
     ~FakeNetDevice() {
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, (enumRoot + hardwareKey).c_str());
+        remove();
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, (enumRoot + bus).c_str()); // fails while others use it
+    }
+    void remove() const {
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, (enumRoot + hardwareKey).c_str());
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, (classRoot + driver).c_str());
     }
     std::string instanceId() const { return hardwareKey + "\\0"; }
@@ -52,39 +52,10 @@ struct FakeNetDevice {
     std::string bus, hardwareKey, driver;
 };
 
-// Fake devices of the host identity test that an earlier run left behind
-// (crashed, or ended by a time-out): they would claim its adapters. That test
-// never runs twice at once, so every one of them is stale.
-void removeStaleHostDevices() {
-    for (const std::string bus : {"PCI", "USB"}) {
-        std::vector<std::string> stale;
-        HKEY devices = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (enumRoot + bus).c_str(), 0, KEY_READ, &devices) ==
-            ERROR_SUCCESS) {
-            char name[256];
-            for (DWORD i = 0, size = sizeof name;
-                 RegEnumKeyExA(devices, i, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-                 ++i, size = sizeof name) {
-                if (std::string(name).rfind("VEN_QV&DEV_HOST", 0) == 0)
-                    stale.push_back(bus + "\\" + name);
-            }
-            RegCloseKey(devices);
-        }
-        for (const std::string& hardwareKey : stale) {
-            char driver[128] = {};
-            DWORD size = sizeof driver;
-            if (RegGetValueA(HKEY_LOCAL_MACHINE, (enumRoot + hardwareKey + "\\0").c_str(), "Driver",
-                             RRF_RT_REG_SZ, nullptr, driver, &size) == ERROR_SUCCESS)
-                RegDeleteTreeA(HKEY_LOCAL_MACHINE, (classRoot + driver).c_str());
-            RegDeleteTreeA(HKEY_LOCAL_MACHINE, (enumRoot + hardwareKey).c_str());
-        }
-    }
-}
-
 } // namespace
 
 TEST(DeviceInfo, ReadsInstanceIdAndPlainStringDriverValuesOnly) {
-    const FakeNetDevice fake("PCI", "VALUES");
+    const FakeNetDevice fake("PCI", "QVVALUES");
     fake.setDriverValue("Plain", REG_SZ, std::string("some text") + '\0');
     fake.setDriverValue("Unterminated", REG_SZ, "abcdef");
     fake.setDriverValue("Number", REG_DWORD, std::string("\7\0\0\0", 4));
@@ -105,7 +76,7 @@ TEST(DeviceInfo, ReadsInstanceIdAndPlainStringDriverValuesOnly) {
 }
 
 TEST(HostIdentity, RealAdapterOnFakePciDeviceBecomesTheWiredAdapter) {
-    removeStaleHostDevices();
+    using qv::telemetry::NetworkAdapter;
     const qv::telemetry::AdapterInfoList snapshot;
     const IP_ADAPTER_INFO* wired = snapshot.first();
     while (wired && wired->Type != MIB_IF_TYPE_ETHERNET)
@@ -113,24 +84,25 @@ TEST(HostIdentity, RealAdapterOnFakePciDeviceBecomesTheWiredAdapter) {
     if (wired == nullptr)
         GTEST_SKIP()
             << "GetAdaptersInfo reports no Ethernet adapter on this host: none to put on a fake device";
-    const std::size_t listedBefore = qv::telemetry::listAdapters(snapshot).size();
 
-    const FakeNetDevice pci("PCI", "HOSTNIC");
+    const FakeNetDevice pci("PCI", "QVHOSTNIC");
     pci.setDriverValue("NetCfgInstanceId", REG_SZ, wired->AdapterName + std::string(1, '\0'));
-    const FakeNetDevice usb("USB", "HOSTUSB");
+    const FakeNetDevice usb("USB", "QVHOSTUSB");
     const IP_ADAPTER_INFO* other = wired->Next;
     if (other)
         usb.setDriverValue("NetCfgInstanceId", REG_SZ, other->AdapterName + std::string(1, '\0'));
 
     EXPECT_EQ(qv::telemetry::deviceInstanceIdForAdapter(std::string(wired->AdapterName) + " "), "");
-    const auto adapters = qv::telemetry::wiredPciAdapters(snapshot);
-    const auto ours =
-        std::find_if(adapters.begin(), adapters.end(), [&](const qv::telemetry::NetworkAdapter& a) {
-            return a.deviceInstanceId == pci.instanceId();
+    // Every adapter with a device is listed; only the one on the PCI bus is the host's.
+    const auto find = [](const std::vector<NetworkAdapter>& adapters, const FakeNetDevice& device) {
+        return std::find_if(adapters.begin(), adapters.end(), [&](const NetworkAdapter& a) {
+            return a.deviceInstanceId == device.instanceId();
         });
-    ASSERT_NE(ours, adapters.end());
-    EXPECT_EQ(ours->macAddress, qv::telemetry::MacAddress(wired->Address));
-    for (const auto& adapter : qv::telemetry::wirelessPciAdapters(snapshot))
-        EXPECT_NE(adapter.deviceInstanceId, usb.instanceId());
-    EXPECT_EQ(qv::telemetry::listAdapters(snapshot).size(), listedBefore + (other ? 2 : 1));
+    };
+    const auto hosts = qv::telemetry::wiredPciAdapters(snapshot);
+    ASSERT_NE(find(hosts, pci), hosts.end());
+    EXPECT_EQ(find(hosts, pci)->macAddress, qv::telemetry::MacAddress(wired->Address));
+    EXPECT_EQ(find(hosts, usb), hosts.end());
+    const auto listed = qv::telemetry::listAdapters(snapshot);
+    EXPECT_EQ(find(listed, usb) != listed.end(), other != nullptr);
 }

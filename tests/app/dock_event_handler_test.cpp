@@ -47,24 +47,22 @@ thread_local long allocationsLeft = -1;
 
 namespace {
 
+// Takes the records; the receive call numbered `failAt` (from 1) throws after taking its record.
 class RecordingReceiver : public Receiver {
 public:
     void receive(const TelemetryRecord& record) override {
         records.push_back(record);
-        if (throwNext) {
-            throwNext = false;
+        if (records.size() == failAt)
             throw std::future_error(std::future_errc::promise_already_satisfied);
-        }
     }
     std::vector<TelemetryRecord> records;
-    bool throwNext = false;
+    std::size_t failAt = 0;
 };
 
-// What the handler's module logs: level, line and text of each record.
-// Attached once for the process, since a module keeps its outputs as long as
-// the logger lives.
-class LogCapture : public qv::sys::Logger::Output {
-public:
+// Level, line and text of each record the handler's module logs. Attached
+// once for the process, since a module keeps its outputs as long as the
+// logger lives.
+struct LogCapture : qv::sys::Logger::Output {
     static LogCapture& instance() {
         static LogCapture* capture = [] {
             auto* c = new LogCapture;
@@ -79,12 +77,6 @@ public:
                 const std::string& text) override {
         lines.emplace_back(level, line, text);
     }
-    std::size_t count(int level, int line) const {
-        std::size_t n = 0;
-        for (const auto& record : lines)
-            n += std::get<0>(record) == level && std::get<1>(record) == line;
-        return n;
-    }
     std::vector<std::tuple<int, int, std::string>> lines;
 };
 
@@ -96,60 +88,14 @@ std::string event(int code, const std::string& deviceId, const std::string& mac,
 
 } // namespace
 
-TEST(QvmMessageHandler, BadMessagesAndReceiverErrorsAreSwallowed) {
-    auto& log = LogCapture::instance();
+TEST(QvmMessageHandler, ReceiverFailureIsSwallowedAndKeepsTheTracking) {
     RecordingReceiver receiver;
+    receiver.failAt = 1;
     QvmMessageHandler handler(&receiver);
-    for (const std::string& bad :
-         {std::string(), std::string("not json"), std::string(R"({"timestamp":1,"event":3})"),
-          std::string("[3]"), event(3, "X", "0123456789:0:0:0:0:0")})
-        handler.handleMessage(bad);
-    EXPECT_TRUE(receiver.records.empty());
-    EXPECT_TRUE(handler.connectedDocks().empty());
-    // Every message at level 5 and every failure at level 6, under their known lines.
-    EXPECT_EQ(log.count(5, 51), 5u);
-    EXPECT_EQ(log.count(6, 62), 5u);
-    handler.handleMessage(event(4, "Y", "01:01:01:01:01:01")); // unnamed code: not a failure
-    EXPECT_EQ(log.lines.size(), 11u);
-
-    // A receiver failure does not undo the tracking that came before it.
-    receiver.throwNext = true;
     handler.handleMessage(event(3, "C", "05:05:05:05:05:05"));
-    EXPECT_EQ(handler.connectedDocks().count("C"), 1u);
     handler.handleMessage(event(3, "D", "06:06:06:06:06:06"));
     EXPECT_EQ(receiver.records.size(), 2u);
-}
-
-TEST(QvmMessageHandler, DestructorReplaysLeavingEventsInDeviceIdOrder) {
-    auto& log = LogCapture::instance();
-    RecordingReceiver receiver;
-    {
-        QvmMessageHandler handler(&receiver);
-        handler.handleMessage(event(3, "B", "02:02:02:02:02:02"));
-        handler.handleMessage(event(3, "A", "01:01:01:01:01:01", R"(,"fwVersion":[9,9,9])"));
-        ASSERT_EQ(handler.connectedDocks().size(), 2u);
-        receiver.records.clear();
-        log.lines.clear();
-    }
-    EXPECT_TRUE(receiver.records.empty());
-    ASSERT_EQ(log.lines.size(), 2u);
-    std::vector<DockEventMessage> replayed;
-    for (const auto& [level, line, text] : log.lines) {
-        EXPECT_EQ(level, 5);
-        replayed.push_back(decodeDockEvent(text.substr(text.find('{'))));
-    }
-    EXPECT_EQ(replayed[0].deviceId, "A");
-    EXPECT_EQ(replayed[0].macAddress, mac(1, 1, 1, 1, 1, 1));
-    EXPECT_EQ(replayed[1].deviceId, "B");
-    for (const auto& leave : replayed) {
-        EXPECT_EQ(leave.event, 2);
-        EXPECT_FALSE(leave.fwVersion.isSet());
-        EXPECT_NEAR(leave.timestamp, std::time(nullptr), 60); // stamped now, in seconds
-    }
-
-    log.lines.clear();
-    { QvmMessageHandler idle(&receiver); }
-    EXPECT_TRUE(log.lines.empty());
+    EXPECT_EQ(handler.connectedDocks().size(), 2u);
 }
 
 TEST(QvmMessageHandler, DestructorDropsDocksWhoseReplayCannotAllocate) {
@@ -168,8 +114,9 @@ TEST(QvmMessageHandler, DestructorDropsDocksWhoseReplayCannotAllocate) {
     }
 }
 
-TEST(QvmMessageHandler, WholeDocumentFromTheManagersFrames) {
+TEST(QvmMessageHandler, WholeDocumentAndLogFromTheManagersFrames) {
     using qv::simulator::FrameKind;
+    auto& log = LogCapture::instance();
     const std::string zone = useTimeZone("UTC");
     qv::sys::encryption::Key<16> key;
     std::uint32_t tag = 0;
@@ -177,6 +124,7 @@ TEST(QvmMessageHandler, WholeDocumentFromTheManagersFrames) {
         qv::sys::encryption::getKey(qv::sys::encryption::channelKeyNumber, key.data(), key.size(), tag));
     std::ostringstream out;
     std::promise<std::int32_t> signal;
+    std::size_t sent = 0;
     {
         OutputStream writer(&out, exampleHost(), &signal);
         {
@@ -186,16 +134,22 @@ TEST(QvmMessageHandler, WholeDocumentFromTheManagersFrames) {
             const auto send = [&](const std::string& text, FrameKind kind = FrameKind::Good) {
                 decrypting.handleMessage(
                     qv::simulator::buildFrame(kind, key, text).substr(qv::simulator::frameHeaderSize));
+                ++sent;
             };
             send(event(3, "dock-1", "00:1a:2b:3c:4d:5e", R"(,"fwVersion":[1,2,3])"));
+            // Nine messages that fail: bad frames, texts that are no dock event.
             for (FrameKind bad : {FrameKind::NotJson, FrameKind::WrongKey, FrameKind::BadBase64})
                 send(event(3, "dock-bad", "0b:0b:0b:0b:0b:0b"), bad);
+            for (const std::string& bad :
+                 {std::string(), std::string("{\"timestamp\":"), std::string("[3]"),
+                  std::string(R"({"timestamp":1,"event":3})"), event(3, "dock-bad", "0123456789:0:0:0:0:0"),
+                  std::string("garbage")})
+                send(bad);
             send(event(3, "dock-zero", "00:00:00:00:00:00", R"(,"fwVersion":[1,2,3])"));
-            send("{\"timestamp\":");
             send(R"({"timestamp":0,"event":3,"deviceId":"dock-2","updMacAddress":"aa:bb:cc:dd:ee:ff"})");
             send(event(259, "dock-3", "01:02:03:04:05:06")); // low byte 3: a record, not tracked
-            send("garbage");
-            send(event(3, "dock-1", "0a:0b:0c:0d:0e:0f")); // a record; the dock keeps its first MAC
+            send(event(4, "dock-4", "01:02:03:04:05:06"));   // no name: not a failure
+            send(event(3, "dock-1", "0a:0b:0c:0d:0e:0f"));   // a record; the dock keeps its first MAC
             send(event(2, "dock-2", "aa:bb:cc:dd:ee:ff"));
             send(event(2, "unknown", "04:04:04:04:04:04"));
             send(event(258, "dock-1", "00:1a:2b:3c:4d:5e")); // tracking takes the full event: not a leave
@@ -209,4 +163,23 @@ TEST(QvmMessageHandler, WholeDocumentFromTheManagersFrames) {
                              exampleRecord("Thu Jan 01 00:00:00 1970 " + zone, "aa:bb:cc:dd:ee:ff") +
                              exampleRecord(nov14, "01:02:03:04:05:06") +
                              exampleRecord(nov14, "0a:0b:0c:0d:0e:0f"));
+
+    // Every message at level 5 and each failure at level 6, under their known
+    // lines; last, the leaves in device id order, stamped now.
+    std::size_t received = 0, failed = 0, other = 0;
+    for (const auto& [level, line, text] : log.lines)
+        ++(level == 5 && line == 51 ? received : level == 6 && line == 62 ? failed : other);
+    EXPECT_EQ(std::make_tuple(received, failed, other),
+              std::make_tuple(sent + 2, std::size_t{9}, std::size_t{0}));
+    ASSERT_GE(log.lines.size(), 2u);
+    for (const std::string deviceId : {"dock-zero", "dock-1"}) {
+        const std::string& text = std::get<2>(log.lines.back());
+        const DockEventMessage leave = decodeDockEvent(text.substr(text.find('{')));
+        EXPECT_EQ(std::tie(leave.deviceId, leave.event), std::make_tuple(deviceId, std::uint16_t{2}));
+        EXPECT_EQ(leave.macAddress,
+                  deviceId == "dock-1" ? mac(0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e) : MacAddress());
+        EXPECT_FALSE(leave.fwVersion.isSet());
+        EXPECT_NEAR(leave.timestamp, std::time(nullptr), 60); // stamped now, in seconds
+        log.lines.pop_back();
+    }
 }

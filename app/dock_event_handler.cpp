@@ -6,30 +6,38 @@ const EventNameTable eventNameTable = {
     {static_cast<std::uint8_t>(dockConnectedEvent), dockConnectedEventName},
 };
 
+namespace {
+// The lines that readers of the log know these records by.
+constexpr std::int32_t messageReceivedLine = 51;
+constexpr std::int32_t messageDroppedLine = 62;
+} // namespace
+
 QvmMessageHandler::QvmMessageHandler(Receiver* receiver)
     : qv::sys::Logger::Logged("QvmMessageHandler", "", "", 0x100000, 0), receiver_(receiver) {}
 
 QvmMessageHandler::~QvmMessageHandler() {
     while (!connectedDocks_.empty()) {
-        const std::string deviceId = connectedDocks_.begin()->first;
-        const DockEventMessage leaving(dockDisconnectedEvent, deviceId, connectedDocks_.begin()->second,
-                                       FirmwareVersion{});
+        const std::size_t before = connectedDocks_.size();
         try {
+            const auto first = connectedDocks_.begin();
+            const DockEventMessage leaving(dockDisconnectedEvent, first->first, first->second,
+                                           FirmwareVersion{});
             QvmMessageHandler::handleMessage(encodeDockEvent(leaving));
         } catch (...) {
-            // Nothing may escape a destructor, not even a failing log output.
+            // Nothing may escape a destructor: not a failed allocation, not a failing log output.
         }
-        // The replay removes the dock; make sure of it, so the loop always ends.
-        connectedDocks_.erase(deviceId);
+        // A replay that failed before it got to the dock leaves it; drop it, so the loop ends.
+        if (connectedDocks_.size() == before)
+            connectedDocks_.erase(connectedDocks_.begin());
     }
 }
 
 void QvmMessageHandler::handleMessage(const std::string& text) {
-    QV_LOG(5) << "Message received: " << text;
+    QV_LOG_AT(5, messageReceivedLine) << "Message received: " << text;
     try {
         process(text);
     } catch (...) {
-        QV_LOG(6) << "Message dropped: " << text;
+        QV_LOG_AT(6, messageDroppedLine) << "Message dropped: " << text;
     }
 }
 

@@ -1,5 +1,9 @@
 #include "app/record_writer.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <cstdio>
 #include <ctime>
 #include <utility>
@@ -59,22 +63,84 @@ void appendHostLine(std::string& out, const char* key, const std::vector<Network
     out += '\n';
 }
 
-bool needsQuotes(const std::string& value) {
+// The host's texts (computer name, zone name) are in its ANSI code page; the
+// document carries the characters they stand for.
+std::string hostTextToUtf8(const std::string& text) {
+#ifdef _WIN32
+    const int size = static_cast<int>(text.size());
+    const int wideSize = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    if (wideSize <= 0)
+        return text;
+    std::wstring wide(static_cast<std::size_t>(wideSize), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), wideSize);
+    const int utf8Size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize, nullptr, 0, nullptr, nullptr);
+    if (utf8Size <= 0)
+        return text;
+    std::string utf8(static_cast<std::size_t>(utf8Size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize, utf8.data(), utf8Size, nullptr, nullptr);
+    return utf8;
+#else
+    // The C library's texts are in the locale's encoding, UTF-8 where this is built natively.
+    return text;
+#endif
+}
+
+// Whether every YAML 1.1 and 1.2 reader takes `value` as plain text for the
+// same string. Kept simple and on the safe side: the first characters of every
+// number, null, special float, merge or value key force quotes, and so do all
+// spellings of the null and boolean words in any letter case.
+bool staysPlain(const std::string& value) {
     if (value.empty())
+        return true; // the record's layout: nothing after the key's blank
+    static const std::string quotedFirst = "-?:,[]{}#&*!|>'\"%@` ~+.<=0123456789";
+    if (quotedFirst.find(value.front()) != std::string::npos || value.back() == ' ' || value.back() == ':')
         return false;
-    static const std::string leadingIndicators = "-?:,[]{}#&*!|>'\"%@` ";
-    if (leadingIndicators.find(value.front()) != std::string::npos)
-        return true;
     for (std::size_t i = 0; i < value.size(); ++i) {
         const auto c = static_cast<unsigned char>(value[i]);
         if (c < 0x20 || c > 0x7E)
-            return true;
-        if (c == ':' && (i + 1 == value.size() || value[i + 1] == ' '))
-            return true;
-        if (c == '#' && i > 0 && value[i - 1] == ' ')
-            return true;
+            return false;
+        if ((c == ':' && value[i + 1] == ' ') || (c == '#' && value[i - 1] == ' '))
+            return false;
     }
-    return false;
+    static const char* const words[] = {"null", "y", "n", "yes", "no", "on", "off", "true", "false"};
+    for (const char* word : words) {
+        std::size_t i = 0;
+        while (word[i] != '\0' && i < value.size() && (value[i] | 0x20) == word[i])
+            ++i;
+        if (word[i] == '\0' && i == value.size())
+            return false;
+    }
+    return true;
+}
+
+// The code point of the UTF-8 sequence at `text[i]`, advancing `i`; U+FFFD
+// for a byte that does not begin a valid sequence (it alone is consumed).
+std::uint32_t nextCodePoint(const std::string& text, std::size_t& i) {
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+    const unsigned char lead = byte(i);
+    const std::size_t length = lead < 0x80   ? 1
+                               : lead < 0xC2 ? 0
+                               : lead < 0xE0 ? 2
+                               : lead < 0xF0 ? 3
+                               : lead < 0xF5 ? 4
+                                             : 0;
+    if (length == 1) {
+        ++i;
+        return lead;
+    }
+    std::uint32_t point = length == 0 ? 0 : lead & (0x7F >> length);
+    bool valid = length != 0 && i + length <= text.size();
+    for (std::size_t k = 1; valid && k < length; ++k) {
+        valid = (byte(i + k) & 0xC0) == 0x80;
+        point = point << 6 | (byte(i + k) & 0x3F);
+    }
+    static const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (!valid || point < smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
+        ++i;
+        return 0xFFFD;
+    }
+    i += length;
+    return point;
 }
 
 } // namespace
@@ -117,32 +183,33 @@ std::optional<std::string> utcTimeText(std::int64_t timestamp, const std::string
 }
 
 void appendYamlScalar(std::string& out, const std::string& value) {
-    if (!needsQuotes(value)) {
+    if (staysPlain(value)) {
         out += value;
         return;
     }
     out += '"';
-    for (const char ch : value) {
-        const auto c = static_cast<unsigned char>(ch);
+    for (std::size_t i = 0; i < value.size();) {
+        const std::uint32_t c = nextCodePoint(value, i);
         if (c == '"' || c == '\\') {
             out += '\\';
-            out += ch;
-        } else if (c < 0x20 || c > 0x7E) {
-            char escape[5];
-            std::snprintf(escape, sizeof escape, "\\x%02X", c);
-            out += escape;
+            out += static_cast<char>(c);
+        } else if (c >= 0x20 && c <= 0x7E) {
+            out += static_cast<char>(c);
         } else {
-            out += ch;
+            char escape[11];
+            std::snprintf(escape, sizeof escape, c <= 0xFFFF ? "\\u%04X" : "\\U%08X",
+                          static_cast<unsigned>(c));
+            out += escape;
         }
     }
     out += '"';
 }
 
 OutputStream::OutputStream(std::ostream* out, HostFacts host, std::promise<std::int32_t>* endOfCache)
-    : out_(out), zoneName_(standardZoneName()), endOfCache_(endOfCache) {
+    : out_(out), zoneName_(hostTextToUtf8(standardZoneName())), endOfCache_(endOfCache) {
     // The host part is the same in every record.
     hostLines_ = "  host: \n    computer_name: ";
-    appendYamlScalar(hostLines_, host.computerName);
+    appendYamlScalar(hostLines_, hostTextToUtf8(host.computerName));
     hostLines_ += '\n';
     appendHostLine(hostLines_, "mac_address", host.wiredAdapters);
     appendHostLine(hostLines_, "wifi_mac_address", host.wirelessAdapters);

@@ -35,7 +35,8 @@ public:
     virtual void receive(const TelemetryRecord& record) = 0;
 };
 
-// What a record says about the host.
+// What a record says about the host. The computer name is as the host gives
+// it, in its ANSI code page.
 struct HostFacts {
     std::vector<NetworkAdapter> wiredAdapters;
     std::vector<NetworkAdapter> wirelessAdapters;
@@ -79,8 +80,9 @@ std::optional<std::string> utcTimeText(std::int64_t timestamp, const std::string
 // when it has none.
 std::string standardZoneName();
 
-// The value as a YAML scalar: unchanged when it already reads back as the same
-// plain text, otherwise double-quoted with escapes.
+// The value (UTF-8) as a YAML scalar: unchanged when every YAML 1.1 and 1.2
+// reader takes it for the same plain text, otherwise double-quoted, with
+// everything outside printable ASCII written as a \u or \U escape.
 void appendYamlScalar(std::string& out, const std::string& value);
 
 } // namespace qv::telemetry

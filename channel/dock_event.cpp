@@ -2,7 +2,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -93,9 +92,11 @@ bool isCSpace(char c) {
 // Reads one base-16 integer at `pos` the way the standard string-to-int
 // conversion does (leading white space, sign, optional 0x), as a signed
 // 32-bit value. Returns the number of characters used, 0 when there is no
-// digit. The text is read up to its first zero byte, as a C string would be.
+// digit. The field is read as a C string starting at `pos`: up to the first
+// zero byte from there on, so a zero byte ends this field only.
 std::size_t readHexField(const std::string& text, std::size_t pos, std::int32_t& result) {
-    const std::size_t end = std::min(text.size(), std::strlen(text.c_str()));
+    const std::size_t zero = text.find('\0', pos);
+    const std::size_t end = zero == std::string::npos ? text.size() : zero;
     std::size_t i = pos;
     while (i < end && isCSpace(text[i]))
         ++i;

@@ -117,13 +117,18 @@ struct RecordEnd {
 
 } // namespace qv::sys::Logger
 
-// QV_LOG_AS(identity, level) << ...; writes a record for `identity` (a Logged)
-// when the level is enabled; the stream operands are not evaluated otherwise.
-// `level` is evaluated twice.
-#define QV_LOG_AS(logged, level)                                                                             \
-    !(logged).isLogging(level) ? static_cast<void>(0)                                                        \
-                               : ::qv::sys::Logger::RecordEnd() &                                            \
-                                     ::qv::sys::Logger::LogRecord((logged), (level), __FILE__, __LINE__)
+// QV_LOG_RECORD(identity, level, line) << ...; writes a record for `identity`
+// (a Logged) when the level is enabled; the stream operands are not evaluated
+// otherwise. `level` is evaluated twice.
+#define QV_LOG_RECORD(logged, level, line)                                                                   \
+    !(logged).isLogging(level)                                                                               \
+        ? static_cast<void>(0)                                                                               \
+        : ::qv::sys::Logger::RecordEnd() & ::qv::sys::Logger::LogRecord((logged), (level), __FILE__, (line))
+
+// A record carrying the line of its call site.
+#define QV_LOG_AS(logged, level) QV_LOG_RECORD(logged, level, __LINE__)
 
 // Inside a member of a class deriving from Logged: QV_LOG(level) << "text";
 #define QV_LOG(level) QV_LOG_AS(*this, level)
+// The same with a fixed line number, for records that log readers know by it.
+#define QV_LOG_AT(level, line) QV_LOG_RECORD(*this, level, line)

@@ -63,7 +63,7 @@ void ModuleEntry::addOutput(Output& output, Level level) {
     }
 }
 
-MultiOutput& ModuleEntry::outputsFor(Level level) {
+std::shared_ptr<MultiOutput> ModuleEntry::outputsFor(Level level) {
     auto& slot = levelOutputs_[static_cast<std::size_t>(level)];
     if (!slot) {
         std::vector<Output*> accepting;
@@ -72,9 +72,9 @@ MultiOutput& ModuleEntry::outputsFor(Level level) {
                 accepting.push_back(output);
             }
         }
-        slot = std::make_unique<MultiOutput>(std::move(accepting));
+        slot = std::make_shared<MultiOutput>(std::move(accepting));
     }
-    return *slot;
+    return slot;
 }
 
 CriticalSection& LoggerCore::lock() {
@@ -152,14 +152,14 @@ void LoggerCore::dispatch(ModuleEntry& module, Level level, const char* source, 
     if (ended()) {
         return;
     }
-    MultiOutput& outputs = module.outputsFor(level);
-    if (outputs.empty()) {
+    const std::shared_ptr<MultiOutput> outputs = module.outputsFor(level);
+    if (outputs->empty()) {
         return;
     }
     const std::string threadName = currentThreadName();
     const std::uint32_t threadId = GetCurrentThreadId();
-    outputs.output(elapsedMs(), level, shortenSource(source), line, module.name(), instanceId, threadId,
-                   threadName, text);
+    outputs->output(elapsedMs(), level, shortenSource(source), line, module.name(), instanceId, threadId,
+                    threadName, text);
 }
 
 std::uint32_t LoggerCore::elapsedMs() const {

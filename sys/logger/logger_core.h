@@ -39,18 +39,21 @@ public:
     Level verbosity() const { return verbosity_.load(std::memory_order_relaxed); }
     const OutputList& outputs() const { return outputs_; }
 
-    // Under the logger lock. Replace or extend the outputs; both drop the per-level cache.
+    // Under the logger lock. Replace or extend the outputs; both drop the per-level lists.
     void setOutputs(Level verbosity, OutputList outputs);
     void addOutput(Output& output, Level level);
-    // Under the logger lock: the outputs that accept `level` (0..6), built on first use.
-    MultiOutput& outputsFor(Level level);
+    // Under the logger lock: the outputs that accept `level` (0..6), built on
+    // first use. The caller shares the list, so that an output which changes
+    // its own module's outputs (the lock is recursive) cannot pull the list
+    // from under the dispatch that called it; later records get a new one.
+    std::shared_ptr<MultiOutput> outputsFor(Level level);
 
 private:
     LoggerCore& core_;
     const std::string name_;
     std::atomic<Level> verbosity_;
     OutputList outputs_;
-    std::array<std::unique_ptr<MultiOutput>, kLevelCount> levelOutputs_;
+    std::array<std::shared_ptr<MultiOutput>, kLevelCount> levelOutputs_;
 };
 
 class LoggerCore : private boost::noncopyable {

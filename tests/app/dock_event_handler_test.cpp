@@ -1,10 +1,19 @@
 #include "app/dock_event_handler.h"
+#include "channel/aes_handler.h"
+#include "channel/key_store.h"
 #include "sys/logger/logger_core.h"
 #include "telemetry_test_support.h"
+#include "tools/manager_simulator/frames.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <new>
 #include <sstream>
+#include <tuple>
 #include <vector>
 
 using namespace qv::telemetry;
@@ -12,23 +21,48 @@ using namespace qv::telemetry::test;
 
 namespace {
 
+// Allocation failure on demand: once the count of this thread has run out,
+// operator new throws (a negative count is no limit).
+thread_local long allocationsLeft = -1;
+
+} // namespace
+
+// Out of line, as the deletes: inlined, GCC takes malloc() and free() for a
+// mismatch of operator new and delete.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+    if (allocationsLeft == 0)
+        throw std::bad_alloc();
+    if (allocationsLeft > 0)
+        --allocationsLeft;
+    if (void* block = std::malloc(size == 0 ? 1 : size))
+        return block;
+    throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* block) noexcept {
+    std::free(block);
+}
+[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
+
+namespace {
+
+// Takes the records; the receive call numbered `failAt` (from 1) throws after taking its record.
 class RecordingReceiver : public Receiver {
 public:
     void receive(const TelemetryRecord& record) override {
         records.push_back(record);
-        if (throwNext) {
-            throwNext = false;
+        if (records.size() == failAt)
             throw std::future_error(std::future_errc::promise_already_satisfied);
-        }
     }
     std::vector<TelemetryRecord> records;
-    bool throwNext = false;
+    std::size_t failAt = 0;
 };
 
-// What the handler's module logs, by level. Attached once for the process,
-// since a module keeps its outputs as long as the logger lives.
-class LogCapture : public qv::sys::Logger::Output {
-public:
+// Level, line and text of each record the handler's module logs. Attached
+// once for the process, since a module keeps its outputs as long as the
+// logger lives.
+struct LogCapture : qv::sys::Logger::Output {
     static LogCapture& instance() {
         static LogCapture* capture = [] {
             auto* c = new LogCapture;
@@ -38,17 +72,12 @@ public:
         capture->lines.clear();
         return *capture;
     }
-    void output(std::uint32_t, qv::sys::Logger::Level level, const char*, std::int32_t, const std::string&,
-                const std::string&, std::uint32_t, const std::string&, const std::string& text) override {
-        lines.emplace_back(level, text);
+    void output(std::uint32_t, qv::sys::Logger::Level level, const char*, std::int32_t line,
+                const std::string&, const std::string&, std::uint32_t, const std::string&,
+                const std::string& text) override {
+        lines.emplace_back(level, line, text);
     }
-    std::size_t count(int level) const {
-        std::size_t n = 0;
-        for (const auto& line : lines)
-            n += line.first == level;
-        return n;
-    }
-    std::vector<std::pair<int, std::string>> lines;
+    std::vector<std::tuple<int, int, std::string>> lines;
 };
 
 std::string event(int code, const std::string& deviceId, const std::string& mac,
@@ -59,105 +88,74 @@ std::string event(int code, const std::string& deviceId, const std::string& mac,
 
 } // namespace
 
-TEST(QvmMessageHandler, EventNameTableHoldsOnlyDockConnected) {
-    ASSERT_EQ(eventNameTable.size(), 1u);
-    EXPECT_EQ(eventNameTable.at(3), "Quorvane Dock Connected");
-}
-
-TEST(QvmMessageHandler, TrackingUsesTheFullEventAndKeepsTheFirstMac) {
+TEST(QvmMessageHandler, ReceiverFailureIsSwallowedAndKeepsTheTracking) {
     RecordingReceiver receiver;
+    receiver.failAt = 1;
     QvmMessageHandler handler(&receiver);
-    handler.handleMessage(event(259, "A", "01:01:01:01:01:01")); // low byte 3: a record, not tracked
-    EXPECT_EQ(receiver.records.size(), 1u);
-    EXPECT_TRUE(handler.connectedDocks().empty());
-
-    handler.handleMessage(event(3, "B", "02:02:02:02:02:02"));
-    EXPECT_EQ(handler.connectedDocks().count("B"), 1u);
-    handler.handleMessage(event(3, "B", "03:03:03:03:03:03"));
-    ASSERT_EQ(receiver.records.size(), 3u);
-    EXPECT_EQ(receiver.records[2].macAddress, mac(3, 3, 3, 3, 3, 3));
-    EXPECT_EQ(handler.connectedDocks().at("B"), mac(2, 2, 2, 2, 2, 2));
-
-    handler.handleMessage(event(2, "unknown", "04:04:04:04:04:04"));
-    handler.handleMessage(event(258, "B", "02:02:02:02:02:02")); // not a leave
-    EXPECT_EQ(handler.connectedDocks().size(), 1u);
-    handler.handleMessage(event(2, "B", "00:00:00:00:00:00"));
-    EXPECT_TRUE(handler.connectedDocks().empty());
-    EXPECT_EQ(receiver.records.size(), 3u);
-}
-
-TEST(QvmMessageHandler, BadMessagesAndReceiverErrorsAreSwallowed) {
-    auto& log = LogCapture::instance();
-    RecordingReceiver receiver;
-    QvmMessageHandler handler(&receiver);
-    for (const std::string& bad :
-         {std::string(), std::string("not json"), std::string(R"({"timestamp":1,"event":3})"),
-          std::string("[3]"), event(3, "X", "0123456789:0:0:0:0:0")})
-        handler.handleMessage(bad);
-    EXPECT_TRUE(receiver.records.empty());
-    EXPECT_TRUE(handler.connectedDocks().empty());
-    EXPECT_EQ(log.count(5), 5u);
-    EXPECT_EQ(log.count(6), 5u);
-    handler.handleMessage(event(4, "Y", "01:01:01:01:01:01")); // unnamed code: not a failure
-    EXPECT_EQ(log.count(6), 5u);
-
-    // A receiver failure does not undo the tracking that came before it.
-    receiver.throwNext = true;
     handler.handleMessage(event(3, "C", "05:05:05:05:05:05"));
-    EXPECT_EQ(handler.connectedDocks().count("C"), 1u);
     handler.handleMessage(event(3, "D", "06:06:06:06:06:06"));
     EXPECT_EQ(receiver.records.size(), 2u);
+    EXPECT_EQ(handler.connectedDocks().size(), 2u);
 }
 
-TEST(QvmMessageHandler, DestructorReplaysLeavingEventsInDeviceIdOrder) {
-    auto& log = LogCapture::instance();
+TEST(QvmMessageHandler, DestructorDropsDocksWhoseReplayCannotAllocate) {
     RecordingReceiver receiver;
-    {
-        QvmMessageHandler handler(&receiver);
-        handler.handleMessage(event(3, "B", "02:02:02:02:02:02"));
-        handler.handleMessage(event(3, "A", "01:01:01:01:01:01", R"(,"fwVersion":[9,9,9])"));
-        ASSERT_EQ(handler.connectedDocks().size(), 2u);
-        receiver.records.clear();
-        log.lines.clear();
+    // Out of memory from the start of the destructor, or from the copy of the
+    // device id into the leaving message on. (Later the JSON library needs
+    // memory to tear its own values down, which no handler can help.)
+    for (long allowed : {0L, 1L}) {
+        auto handler = std::make_unique<QvmMessageHandler>(&receiver);
+        // Ids too long to be copied without an allocation.
+        handler->handleMessage(event(3, "USB-VID_17E9-PID_6015-A", "01:01:01:01:01:01"));
+        handler->handleMessage(event(3, "USB-VID_17E9-PID_6015-B", "02:02:02:02:02:02"));
+        allocationsLeft = allowed;
+        handler.reset();
+        allocationsLeft = -1;
     }
-    EXPECT_TRUE(receiver.records.empty());
-    ASSERT_EQ(log.lines.size(), 2u);
-    std::vector<DockEventMessage> replayed;
-    for (const auto& line : log.lines) {
-        EXPECT_EQ(line.first, 5);
-        replayed.push_back(decodeDockEvent(line.second.substr(line.second.find('{'))));
-    }
-    EXPECT_EQ(replayed[0].deviceId, "A");
-    EXPECT_EQ(replayed[0].macAddress, mac(1, 1, 1, 1, 1, 1));
-    EXPECT_EQ(replayed[1].deviceId, "B");
-    for (const auto& leave : replayed) {
-        EXPECT_EQ(leave.event, 2);
-        EXPECT_FALSE(leave.fwVersion.isSet());
-        EXPECT_GT(leave.timestamp, 1600000000);
-    }
-
-    log.lines.clear();
-    { QvmMessageHandler idle(&receiver); }
-    EXPECT_TRUE(log.lines.empty());
 }
 
-TEST(QvmMessageHandler, WholeDocumentFromDockEventTexts) {
+TEST(QvmMessageHandler, WholeDocumentAndLogFromTheManagersFrames) {
+    using qv::simulator::FrameKind;
+    auto& log = LogCapture::instance();
     const std::string zone = useTimeZone("UTC");
+    qv::sys::encryption::Key<16> key;
+    std::uint32_t tag = 0;
+    ASSERT_TRUE(
+        qv::sys::encryption::getKey(qv::sys::encryption::channelKeyNumber, key.data(), key.size(), tag));
     std::ostringstream out;
     std::promise<std::int32_t> signal;
+    std::size_t sent = 0;
     {
         OutputStream writer(&out, exampleHost(), &signal);
         {
             QvmMessageHandler handler(&writer);
-            handler.handleMessage(event(3, "dock-1", "00:1a:2b:3c:4d:5e", R"(,"fwVersion":[1,2,3])"));
-            handler.handleMessage(event(3, "dock-zero", "00:00:00:00:00:00", R"(,"fwVersion":[1,2,3])"));
-            handler.handleMessage("{\"timestamp\":");
-            handler.handleMessage(
-                R"({"timestamp":0,"event":3,"deviceId":"dock-2","updMacAddress":"aa:bb:cc:dd:ee:ff"})");
-            handler.handleMessage(event(259, "dock-3", "01:02:03:04:05:06"));
-            handler.handleMessage("garbage");
-            handler.handleMessage(event(3, "dock-1", "0a:0b:0c:0d:0e:0f"));
-            handler.handleMessage(event(2, "dock-2", "aa:bb:cc:dd:ee:ff"));
+            qv::sys::AesHandler decrypting(&handler, key);
+            // What the message reader hands on: the payload after the length field.
+            const auto send = [&](const std::string& text, FrameKind kind = FrameKind::Good) {
+                decrypting.handleMessage(
+                    qv::simulator::buildFrame(kind, key, text).substr(qv::simulator::frameHeaderSize));
+                ++sent;
+            };
+            send(event(3, "dock-1", "00:1a:2b:3c:4d:5e", R"(,"fwVersion":[1,2,3])"));
+            // Nine messages that fail: bad frames, texts that are no dock event.
+            for (FrameKind bad : {FrameKind::NotJson, FrameKind::WrongKey, FrameKind::BadBase64})
+                send(event(3, "dock-bad", "0b:0b:0b:0b:0b:0b"), bad);
+            for (const std::string& bad :
+                 {std::string(), std::string("{\"timestamp\":"), std::string("[3]"),
+                  std::string(R"({"timestamp":1,"event":3})"), event(3, "dock-bad", "0123456789:0:0:0:0:0"),
+                  std::string("garbage")})
+                send(bad);
+            send(event(3, "dock-zero", "00:00:00:00:00:00", R"(,"fwVersion":[1,2,3])"));
+            send(R"({"timestamp":0,"event":3,"deviceId":"dock-2","updMacAddress":"aa:bb:cc:dd:ee:ff"})");
+            send(event(259, "dock-3", "01:02:03:04:05:06")); // low byte 3: a record, not tracked
+            send(event(4, "dock-4", "01:02:03:04:05:06"));   // no name: not a failure
+            send(event(3, "dock-1", "0a:0b:0c:0d:0e:0f"));   // a record; the dock keeps its first MAC
+            send(event(2, "dock-2", "aa:bb:cc:dd:ee:ff"));
+            send(event(2, "unknown", "04:04:04:04:04:04"));
+            send(event(258, "dock-1", "00:1a:2b:3c:4d:5e")); // tracking takes the full event: not a leave
+            EXPECT_EQ(handler.connectedDocks(),
+                      (std::map<std::string, MacAddress>{{"dock-1", mac(0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e)},
+                                                         {"dock-zero", MacAddress()}}));
         } // replays leaves for dock-1 and dock-zero: no records
     }
     const std::string nov14 = "Tue Nov 14 22:13:20 2023 " + zone;
@@ -165,4 +163,23 @@ TEST(QvmMessageHandler, WholeDocumentFromDockEventTexts) {
                              exampleRecord("Thu Jan 01 00:00:00 1970 " + zone, "aa:bb:cc:dd:ee:ff") +
                              exampleRecord(nov14, "01:02:03:04:05:06") +
                              exampleRecord(nov14, "0a:0b:0c:0d:0e:0f"));
+
+    // Every message at level 5 and each failure at level 6, under their known
+    // lines; last, the leaves in device id order, stamped now.
+    std::size_t received = 0, failed = 0, other = 0;
+    for (const auto& [level, line, text] : log.lines)
+        ++(level == 5 && line == 51 ? received : level == 6 && line == 62 ? failed : other);
+    EXPECT_EQ(std::make_tuple(received, failed, other),
+              std::make_tuple(sent + 2, std::size_t{9}, std::size_t{0}));
+    ASSERT_GE(log.lines.size(), 2u);
+    for (const std::string deviceId : {"dock-zero", "dock-1"}) {
+        const std::string& text = std::get<2>(log.lines.back());
+        const DockEventMessage leave = decodeDockEvent(text.substr(text.find('{')));
+        EXPECT_EQ(std::tie(leave.deviceId, leave.event), std::make_tuple(deviceId, std::uint16_t{2}));
+        EXPECT_EQ(leave.macAddress,
+                  deviceId == "dock-1" ? mac(0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e) : MacAddress());
+        EXPECT_FALSE(leave.fwVersion.isSet());
+        EXPECT_NEAR(leave.timestamp, std::time(nullptr), 60); // stamped now, in seconds
+        log.lines.pop_back();
+    }
 }

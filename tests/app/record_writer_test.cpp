@@ -41,48 +41,27 @@ protected:
 
 } // namespace
 
-TEST_F(RecordWriter, ExampleRecordIsTheTenDocumentedLines) {
+TEST_F(RecordWriter, ExampleRecordAndItsOptionalLines) {
     OutputStream writer(&out, exampleHost(), &signal);
     writer.receive(connected(1700000000, mac(0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e), {1, 2, 3}));
-    EXPECT_EQ(out.str(), "---\n"
-                         "-\n"
-                         "  event_type: Quorvane Dock Connected\n"
-                         "  time: Tue Nov 14 22:13:20 2023 " +
-                             zone +
-                             "\n"
-                             "  dock: \n"
-                             "    mac_address: 00:1a:2b:3c:4d:5e\n"
-                             "    fw_version: 1.2.3\n"
-                             "  host: \n"
-                             "    computer_name: HOST1\n"
-                             "    mac_address: 10:20:30:40:50:60\n"
-                             "    wifi_mac_address: a0:b0:c0:d0:e0:f0\n");
+    EXPECT_EQ(out.str(),
+              "---\n" + exampleRecord("Tue Nov 14 22:13:20 2023 " + zone, "00:1a:2b:3c:4d:5e", "1.2.3"));
     EXPECT_FALSE(zone.empty());
-}
 
-TEST_F(RecordWriter, OptionalLinesFollowVersionAndHostAdapters) {
+    // Firmware 0.0.1 has its line, 0.0.0 none; of two wired adapters the
+    // first counts; no Wi-Fi adapter, no line; an empty computer name.
     HostFacts host;
     host.wiredAdapters = {adapter(mac(1, 1, 1, 1, 1, 1), AdapterKind::Ethernet),
                           adapter(mac(2, 2, 2, 2, 2, 2), AdapterKind::Ethernet)};
     const OutputStream twoWired(&out, host, &signal);
-    const auto text = twoWired.formatRecord(connected(0, mac(0, 0, 0, 0, 0, 9), {0, 0, 1}));
-    EXPECT_EQ(text, "-\n"
-                    "  event_type: Quorvane Dock Connected\n"
-                    "  time: Thu Jan 01 00:00:00 1970 " +
-                        zone +
-                        "\n"
-                        "  dock: \n"
-                        "    mac_address: 00:00:00:00:00:09\n"
-                        "    fw_version: 0.0.1\n"
-                        "  host: \n"
-                        "    computer_name: \n"
-                        "    mac_address: 01:01:01:01:01:01\n");
-
+    const std::string head = "-\n  event_type: Quorvane Dock Connected\n  time: Thu Jan 01 00:00:00 1970 " +
+                             zone + "\n  dock: \n    mac_address: 00:00:00:00:00:09\n";
+    EXPECT_EQ(
+        twoWired.formatRecord(connected(0, mac(0, 0, 0, 0, 0, 9), {0, 0, 1})),
+        head + "    fw_version: 0.0.1\n  host: \n    computer_name: \n    mac_address: 01:01:01:01:01:01\n");
     const OutputStream bare(&out, HostFacts{}, &signal);
-    const auto noVersion = bare.formatRecord(connected(0, mac(0, 0, 0, 0, 0, 9)));
-    EXPECT_EQ(noVersion.find("fw_version"), std::string::npos);
-    EXPECT_NE(noVersion.find("  host: \n    computer_name: \n"), std::string::npos);
-    EXPECT_EQ(noVersion.substr(noVersion.size() - 20), "    computer_name: \n");
+    EXPECT_EQ(bare.formatRecord(connected(0, mac(0, 0, 0, 0, 0, 9))),
+              head + "  host: \n    computer_name: \n");
 }
 
 TEST_F(RecordWriter, OnlyTheExactDockConnectedNameWithAMacIsWritten) {
@@ -105,26 +84,23 @@ TEST_F(RecordWriter, OnlyTheExactDockConnectedNameWithAMacIsWritten) {
 }
 
 TEST_F(RecordWriter, EndOfCacheCompletesTheSignalOnceAndWritesNothing) {
+    const auto failure = [](OutputStream& writer) {
+        try {
+            writer.receive(TelemetryRecord{endOfCacheEventName, 0, {}, {}});
+        } catch (const std::future_error& e) {
+            return e.code();
+        }
+        return std::error_code();
+    };
     OutputStream writer(&out, exampleHost(), &signal);
     auto future = signal.get_future();
     writer.receive(TelemetryRecord{endOfCacheEventName, 0, mac(1, 2, 3, 4, 5, 6), {}});
     ASSERT_EQ(future.wait_for(std::chrono::seconds(0)), std::future_status::ready);
     EXPECT_EQ(future.get(), 1);
-    try {
-        writer.receive(TelemetryRecord{endOfCacheEventName, 0, {}, {}});
-        FAIL();
-    } catch (const std::future_error& e) {
-        EXPECT_EQ(e.code(), std::future_errc::promise_already_satisfied);
-    }
+    EXPECT_EQ(failure(writer), std::future_errc::promise_already_satisfied);
     EXPECT_EQ(out.str(), "---\n");
-
     OutputStream unsignalled(&out, HostFacts{}, nullptr);
-    try {
-        unsignalled.receive(TelemetryRecord{endOfCacheEventName, 0, {}, {}});
-        FAIL();
-    } catch (const std::future_error& e) {
-        EXPECT_EQ(e.code(), std::future_errc::no_state);
-    }
+    EXPECT_EQ(failure(unsignalled), std::future_errc::no_state);
 }
 
 TEST_F(RecordWriter, UtcTimeTextCoversTheRuntimeRangeAndRefusesTheRest) {
@@ -149,19 +125,26 @@ TEST_F(RecordWriter, ZoneNameComesFromTheHostAndIsNotAnOffset) {
     EXPECT_NE(text.find("\n  time: Tue Nov 14 22:13:20 2023 " + eastern + "\n"), std::string::npos) << text;
 }
 
-TEST(YamlScalar, PlainTextStaysAndUnsafeTextIsQuoted) {
+TEST(YamlScalar, TextThatSomeYamlReaderTakesForAnotherValueIsQuotedWithUnicodeEscapes) {
     const auto yamlScalar = [](const std::string& value) {
         std::string text;
         appendYamlScalar(text, value);
         return text;
     };
-    for (const char* plain : {"", "HOST1", "DESKTOP-4F2K", "Tue Nov 14 22:13:20 2023 UTC", "a:b", "x#1"})
+    for (const char* plain : {"", "HOST1", "DESKTOP-4F2K", "Tue Nov 14 22:13:20 2023 UTC", "a:b", "x#1",
+                              "Nullx", "Yesterday", "PC-1e3", "inf", "NaN"})
         EXPECT_EQ(yamlScalar(plain), plain);
-    EXPECT_EQ(yamlScalar("HOST: X"), "\"HOST: X\"");
-    EXPECT_EQ(yamlScalar("{ABC}"), "\"{ABC}\"");
-    EXPECT_EQ(yamlScalar("A #1"), "\"A #1\"");
-    EXPECT_EQ(yamlScalar("end:"), "\"end:\"");
-    EXPECT_EQ(yamlScalar("-x"), "\"-x\"");
-    EXPECT_EQ(yamlScalar("M\xFCnchen \"1\"\\"), "\"M\\xFCnchen \\\"1\\\"\\\\\"");
-    EXPECT_EQ(yamlScalar("tab\there"), "\"tab\\x09here\"");
+    // Null and boolean words of YAML 1.1 and 1.2 in any letter case, what their
+    // numbers, special floats, merge and value keys begin with, indicators,
+    // ": ", " #", a trailing ":" or blank.
+    for (const char* quoted :
+         {"NULL", "~",       "TRUE",  "fAlSe", "YES",   "no", "On",       "OFF",        "y",
+          "N",    "1e3",     "0x1F",  ".inf",  "-.INF", "+1", "12:30:45", "2023-11-14", "<<",
+          "=",    "HOST: X", "{ABC}", "A #1",  "end:",  "-x", "trailing "})
+        EXPECT_EQ(yamlScalar(quoted), "\"" + std::string(quoted) + "\"");
+    // Quotes, backslashes, control characters and everything beyond ASCII are
+    // escaped; a byte that is not UTF-8 stands for U+FFFD.
+    EXPECT_EQ(yamlScalar("M\xC3\xBCnchen \"1\"\\\t"), R"("M\u00FCnchen \"1\"\\\u0009")");
+    EXPECT_EQ(yamlScalar("\xE2\x82\xAC \xF0\x9F\x96\xA5 \xFF\xC3 \xED\xA0\x80"),
+              R"("\u20AC \U0001F5A5 \uFFFD\uFFFD \uFFFD\uFFFD\uFFFD")");
 }

@@ -35,15 +35,6 @@ const std::string minimal = R"({"timestamp":1000,"event":1,"deviceId":"X"})";
 
 } // namespace
 
-TEST(MacAddress, TextIsLowerCaseHexAndZeroMeansUnset) {
-    EXPECT_EQ(mac(0, 26, 43, 60, 77, 94).toText(), "00:1a:2b:3c:4d:5e");
-    EXPECT_EQ(mac(0xA0, 0xCE, 0xFF, 1, 2, 3).toText(), "a0:ce:ff:01:02:03");
-    EXPECT_FALSE(MacAddress().isSet());
-    EXPECT_TRUE(mac(0, 0, 0, 0, 0, 1).isSet());
-    const std::uint8_t buffer[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    EXPECT_EQ(MacAddress(buffer), mac(1, 2, 3, 4, 5, 6));
-}
-
 TEST(ParseMacAddress, ReadsSixFieldsAsStrtolDoesWithAnySingleSeparator) {
     const auto expected = mac(0xa0, 0xce, 0xc8, 1, 2, 3);
     for (const char* text : {"a0:ce:c8:01:02:03", "a0-ce-c8-01-02-03",
@@ -55,7 +46,9 @@ TEST(ParseMacAddress, ReadsSixFieldsAsStrtolDoesWithAnySingleSeparator) {
     for (const char* text : {"", "a0:ce:c8:01:02", "a0:ce:c8:01:02:03::", "zz:00:00:00:00:00",
                              "a0:ce:c8:01:02:", "0x:1:2:3:4:5", "+:1:2:3:4:5", "a0:ce:c8:01:02:03 x"})
         EXPECT_FALSE(parseMacAddress(text).isSet()) << text;
-    // A zero byte ends the text for the field reader.
+    // A zero byte ends the field it stands in, and may itself be the separator;
+    // a field that starts on one has no digits.
+    EXPECT_EQ(parseMacAddress(std::string("a0\0ce:c8:01:02:03", 17)), expected);
     EXPECT_FALSE(parseMacAddress(std::string("a0:ce:c8:01:02:\0"
                                              "3",
                                              17))
@@ -63,31 +56,29 @@ TEST(ParseMacAddress, ReadsSixFieldsAsStrtolDoesWithAnySingleSeparator) {
 }
 
 TEST(ParseMacAddress, FieldBeyond32BitsThrowsOutOfRange) {
-    for (const char* text : {"0123456789:0:0:0:0:0", "80000000:0:0:0:0:0", "-80000001:0:0:0:0:0"})
+    for (const std::string& text :
+         {std::string("0123456789:0:0:0:0:0"), std::string("80000000:0:0:0:0:0"),
+          std::string("-80000001:0:0:0:0:0"), std::string("a0\0ce:123456789:0:0:0", 21)})
         EXPECT_THROW(parseMacAddress(text), std::out_of_range) << text;
     EXPECT_EQ(failureOf<std::out_of_range>(withMembers(R"(,"updMacAddress":"7fffffff0:0:0:0:0:0")")),
               "stoi argument out of range");
 }
 
 TEST(DecodeDockEvent, OptionalMembersDefaultAndOthersAreIgnored) {
-    const auto bare = decodeDockEvent(minimal);
-    EXPECT_EQ(bare.timestamp, 1000);
-    EXPECT_EQ(bare.event, 1);
-    EXPECT_EQ(bare.deviceId, "X");
-    EXPECT_FALSE(bare.macAddress.isSet());
-    EXPECT_FALSE(bare.fwVersion.isSet());
-
-    const auto full = decodeDockEvent(R"({"timestamp":1700000000,"event":3,"deviceId":"USB\\VID_17E9\\X",)"
-                                      R"("updMacAddress":"00:1a:2b:3c:4d:5e","fwVersion":[1,4,22],"x":{}})");
-    EXPECT_EQ(full.deviceId, "USB\\VID_17E9\\X");
-    EXPECT_EQ(full.macAddress, mac(0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e));
-    EXPECT_EQ(full.fwVersion, (FirmwareVersion{1, 4, 22}));
-
-    // A MAC without digits is no address; the message still decodes.
-    const auto noMac =
-        decodeDockEvent(withMembers(R"(,"updMacAddress":"zz:00:00:00:00:00","fwVersion":[1,0,0])"));
-    EXPECT_FALSE(noMac.macAddress.isSet());
-    EXPECT_EQ(noMac.fwVersion, (FirmwareVersion{1, 0, 0}));
+    // Records compared as the encoder prints them, every field.
+    const std::pair<std::string, std::string> cases[] = {
+        {minimal, R"({"deviceId":"X","event":1,"fwVersion":[0,0,0],"timestamp":1000,)"
+                  R"("updMacAddress":"00:00:00:00:00:00"})"},
+        {R"({"timestamp":1700000000,"event":3,"deviceId":"USB\\X","updMacAddress":"00:1a:2b:3c:4d:5e",)"
+         R"("fwVersion":[1,4,22],"x":{}})",
+         R"({"deviceId":"USB\\X","event":3,"fwVersion":[1,4,22],"timestamp":1700000000,)"
+         R"("updMacAddress":"00:1a:2b:3c:4d:5e"})"},
+        // A MAC without digits is no address; the message still decodes.
+        {withMembers(R"(,"updMacAddress":"zz:00:00:00:00:00","fwVersion":[1,0,0])"),
+         R"({"deviceId":"d","event":1,"fwVersion":[1,0,0],"timestamp":1,"updMacAddress":"00:00:00:00:00:00"})"},
+    };
+    for (const auto& [text, record] : cases)
+        EXPECT_EQ(encodeDockEvent(decodeDockEvent(text)), record);
 }
 
 TEST(DecodeDockEvent, NumbersConvertAsTheSchemaSays) {
@@ -181,11 +172,7 @@ TEST(EncodeDockEvent, PrintsSortedCompactJsonThatDecodesToTheSameRecord) {
     const auto text = encodeDockEvent(record);
     EXPECT_EQ(text, "{\"deviceId\":\"dock \xC3\xA9 \\\"1\\\"\",\"event\":65535,\"fwVersion\":[1,255,0],"
                     "\"timestamp\":-5,\"updMacAddress\":\"00:1a:2b:3c:4d:5e\"}");
-    const auto back = decodeDockEvent(text);
-    EXPECT_EQ(std::tie(back.timestamp, back.deviceId, back.event),
-              std::tie(record.timestamp, record.deviceId, record.event));
-    EXPECT_EQ(back.macAddress, record.macAddress);
-    EXPECT_EQ(back.fwVersion, record.fwVersion);
+    EXPECT_EQ(encodeDockEvent(decodeDockEvent(text)), text);
 
     EXPECT_EQ(
         encodeDockEvent(DockEventMessage()),
@@ -198,15 +185,4 @@ TEST(EncodeDockEvent, PrintsSortedCompactJsonThatDecodesToTheSameRecord) {
     } catch (const json::type_error& e) {
         EXPECT_EQ(e.id, 316);
     }
-}
-
-TEST(DockEventMessage, ConstructorStampsTheCurrentTime) {
-    using namespace std::chrono;
-    const auto before = duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-    const DockEventMessage record(3, "dock", mac(1, 2, 3, 4, 5, 6), FirmwareVersion{1, 2, 3});
-    const auto after = duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-    EXPECT_GE(record.timestamp, before);
-    EXPECT_LE(record.timestamp, after);
-    EXPECT_EQ(std::tie(record.event, record.deviceId),
-              std::make_tuple(std::uint16_t{3}, std::string("dock")));
 }

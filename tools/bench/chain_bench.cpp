@@ -9,7 +9,7 @@
 #include "channel/aes_handler.h"
 #include "channel/dock_event.h"
 #include "channel/key_store.h"
-#include "channel/message_encoder.h"
+#include "tools/manager_simulator/message_encoder.h"
 #ifdef _WIN32
 #include "app/dock_event_handler.h"
 #endif
@@ -53,7 +53,7 @@ std::vector<std::string> makePayloads(const Key<16>& key, std::size_t count) {
             0x00, 0x1a, 0x2b, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i), 0x5e});
         event.fwVersion = {1, static_cast<std::uint8_t>(i % 7), 3};
         event.event = (i % 4 == 3) ? 2 : 3;
-        payloads.push_back(qv::sys::encipherMessage(key, qv::telemetry::encodeDockEvent(event)));
+        payloads.push_back(qv::simulator::encipherMessage(key, qv::telemetry::encodeDockEvent(event)));
     }
     return payloads;
 }

@@ -2,7 +2,7 @@
 // each dock event once as a payload under the channel key and once as plain text.
 
 #include "channel/key_store.h"
-#include "channel/message_encoder.h"
+#include "tools/manager_simulator/message_encoder.h"
 
 #include <cstdio>
 #include <fstream>
@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
             const std::string path = std::string(argv[1]) + "/seed-" + std::to_string(count++);
             std::ofstream out(path, std::ios::binary);
             out << (enciphered ? '\x00' : '\x01')
-                << (enciphered ? qv::sys::encipherMessage(key, event) : std::string(event));
+                << (enciphered ? qv::simulator::encipherMessage(key, event) : std::string(event));
             if (!out) {
                 std::fprintf(stderr, "cannot write %s\n", path.c_str());
                 return 1;

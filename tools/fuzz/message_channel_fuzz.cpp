@@ -11,7 +11,7 @@
 #include "channel/aes_handler.h"
 #include "channel/dock_event.h"
 #include "channel/key_store.h"
-#include "channel/message_encoder.h"
+#include "tools/manager_simulator/message_encoder.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // chaining value left by earlier inputs.
     qv::sys::AesHandler handler(&decoder, channelKey());
     const std::string rest(reinterpret_cast<const char*>(data) + 1, size - 1);
-    handler.handleMessage(data[0] % 2 == 0 ? rest : qv::sys::encipherMessage(channelKey(), rest));
+    handler.handleMessage(data[0] % 2 == 0 ? rest : qv::simulator::encipherMessage(channelKey(), rest));
     return 0;
 }

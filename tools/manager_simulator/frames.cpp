@@ -1,7 +1,7 @@
 #include "tools/manager_simulator/frames.h"
 
-#include "channel/message_encoder.h"
 #include "channel/random_generator.h"
+#include "tools/manager_simulator/message_encoder.h"
 
 #include <limits>
 #include <stdexcept>
@@ -107,7 +107,7 @@ std::uint64_t frameLength(const std::string& frame) {
 std::string buildFrame(FrameKind kind, const sys::encryption::Key<16>& channelKey, const std::string& text) {
     switch (kind) {
     case FrameKind::Good: {
-        const std::string payload = sys::encipherMessage(channelKey, text);
+        const std::string payload = encipherMessage(channelKey, text);
         return framed(payload.size(), payload);
     }
     case FrameKind::Short:
@@ -116,13 +116,13 @@ std::string buildFrame(FrameKind kind, const sys::encryption::Key<16>& channelKe
     case FrameKind::ZeroLength:
         return frameHeader(0);
     case FrameKind::LongLength: {
-        const std::string payload = sys::encipherMessage(channelKey, text);
+        const std::string payload = encipherMessage(channelKey, text);
         return framed(payload.size() + longLengthExcess, payload);
     }
     case FrameKind::MaxLength:
-        return framed(std::numeric_limits<std::uint64_t>::max(), sys::encipherMessage(channelKey, text));
+        return framed(std::numeric_limits<std::uint64_t>::max(), encipherMessage(channelKey, text));
     case FrameKind::BadBase64: {
-        std::string payload = sys::encipherMessage(channelKey, text);
+        std::string payload = encipherMessage(channelKey, text);
         // One character at the start and one inside, so that neither a
         // prefix nor a suffix of the payload decodes.
         payload[0] = '!';
@@ -130,11 +130,11 @@ std::string buildFrame(FrameKind kind, const sys::encryption::Key<16>& channelKe
         return framed(payload.size(), payload);
     }
     case FrameKind::WrongKey: {
-        const std::string payload = sys::encipherMessage(otherKey(channelKey), text);
+        const std::string payload = encipherMessage(otherKey(channelKey), text);
         return framed(payload.size(), payload);
     }
     case FrameKind::NotJson: {
-        const std::string payload = sys::encipherMessage(channelKey, notJsonText);
+        const std::string payload = encipherMessage(channelKey, notJsonText);
         return framed(payload.size(), payload);
     }
     }

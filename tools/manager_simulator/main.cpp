@@ -6,11 +6,11 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <ctime>
 #include <exception>
 #include <fstream>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,14 +18,15 @@ namespace {
 
 const char* const programName = "qvm_simulator";
 
-std::atomic<qv::simulator::PipeServer*> runningServer{nullptr};
+// Set by the console control handler to stop the server. Made before the
+// handler is installed and never closed: the handler runs on a thread of its
+// own and may still be running while main destroys the server or returns.
+HANDLE stopEvent = nullptr;
 
 BOOL WINAPI onConsoleControl(DWORD type) {
     if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
-        if (qv::simulator::PipeServer* server = runningServer.load()) {
-            server->requestStop();
-            return TRUE;
-        }
+        SetEvent(stopEvent);
+        return TRUE;
     }
     return FALSE;
 }
@@ -67,13 +68,13 @@ int main(int argc, char** argv) {
     }
 
     try {
-        PipeServer server(std::move(options), std::move(lines), std::cerr);
-        runningServer = &server;
+        stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (stopEvent == nullptr) {
+            throw std::runtime_error("CreateEventA failed: win32 error " + std::to_string(GetLastError()));
+        }
         SetConsoleCtrlHandler(onConsoleControl, TRUE);
-        const RunSummary summary = server.run();
-        SetConsoleCtrlHandler(onConsoleControl, FALSE);
-        runningServer = nullptr;
-        return summary.status;
+        PipeServer server(std::move(options), std::move(lines), std::cerr, stopEvent);
+        return server.run().status;
     } catch (const std::exception& e) {
         std::cerr << programName << ": " << e.what() << '\n';
         return exitFailure;

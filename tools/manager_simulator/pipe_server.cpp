@@ -87,6 +87,21 @@ UniqueHandle createEvent() {
     return event;
 }
 
+// The caller's stop event, as a handle of our own; a new event without one.
+UniqueHandle stopEventFrom(HANDLE callers) {
+    if (callers == nullptr) {
+        return createEvent();
+    }
+    HANDLE own = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), callers, GetCurrentProcess(), &own, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        const DWORD error = GetLastError();
+        throw std::runtime_error("DuplicateHandle of the stop event failed: win32 error " +
+                                 std::to_string(error));
+    }
+    return UniqueHandle(own);
+}
+
 class PipeFailure : public std::runtime_error {
 public:
     PipeFailure(const std::string& call, DWORD error)
@@ -176,10 +191,10 @@ const char* describe(ClientEnd end) {
 
 class PipeServer::Impl {
 public:
-    Impl(Options options, std::vector<std::string> lines, std::ostream& report)
+    Impl(Options options, std::vector<std::string> lines, std::ostream& report, HANDLE stopEvent)
         : options(std::move(options)), lines(std::move(lines)), report(report),
           plan(this->lines.size(), this->options.repeat, this->options.badKinds, this->options.badEvery),
-          stopEvent(createEvent()), descriptor(pipeSecurity) {
+          stopEvent(stopEventFrom(stopEvent)), descriptor(pipeSecurity) {
         std::uint32_t tag = 0;
         if (!sys::encryption::getKey(sys::encryption::channelKeyNumber, key.data(), key.size(), tag)) {
             throw std::runtime_error("the key store does not give the channel key");
@@ -469,8 +484,8 @@ private:
     sys::encryption::Key<16> key;
 };
 
-PipeServer::PipeServer(Options options, std::vector<std::string> lines, std::ostream& report)
-    : impl(std::make_unique<Impl>(std::move(options), std::move(lines), report)) {}
+PipeServer::PipeServer(Options options, std::vector<std::string> lines, std::ostream& report, void* stopEvent)
+    : impl(std::make_unique<Impl>(std::move(options), std::move(lines), report, stopEvent)) {}
 
 PipeServer::~PipeServer() = default;
 

@@ -28,13 +28,18 @@ struct RunSummary {
 // created before the current one is closed, so that the name never vanishes
 // while clients come and go. Writes the frames of the plan in order and
 // reports each on `report`.
-// Threads: run() on one thread; requestStop() from any thread, also from a
-// console control handler.
+// Threads: run() on one thread; requestStop() from any thread. A console
+// control handler, which may still run while the server goes away, sets an
+// event of its own that the server was given instead.
 class PipeServer : boost::noncopyable {
 public:
-    // `lines` must not be empty. Throws std::runtime_error when the key store
-    // does not give the channel key or the stop event cannot be created.
-    PipeServer(Options options, std::vector<std::string> lines, std::ostream& report);
+    // `lines` must not be empty. `stopEvent`, when given, is a manual-reset
+    // event handle that stops run() once set; the server waits on a duplicate
+    // of it and leaves the caller's handle alone. Throws std::runtime_error
+    // when the key store does not give the channel key or the stop event
+    // cannot be made.
+    PipeServer(Options options, std::vector<std::string> lines, std::ostream& report,
+               void* stopEvent = nullptr);
     ~PipeServer();
 
     RunSummary run();

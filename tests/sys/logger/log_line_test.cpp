@@ -1,12 +1,9 @@
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
-#include <regex>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "sys/logger/banner.h"
 #include "sys/logger/identity.h"
 #include "sys/logger/line_format.h"
 
@@ -17,9 +14,9 @@ TEST(LogLine, DecoratedLineCarriesEveryFieldAndShortLineOnlyTheNames) {
     EXPECT_EQ(composeLine(kDecoratedLine, 3725042, kWarn, "@@tok@@", 24, "QuorvaneAnalytics",
                           "00000000DEADBEEF", 4312, "Main", "text"),
               "01:02:05.042\t4312:Main\tQuorvaneAnalytics\t00000000DEADBEEF\tWARN\t@@tok@@:24\ttext");
-    // Any line type but the short one is decorated; an unnamed thread leaves "id:"; a level
-    // without a name shows its number instead of reading past the table.
-    EXPECT_EQ(composeLine(7, 0, 9, "a.cpp", -1, "M", "", 1, "", ""), "00:00:00.000\t1:\tM\t\t9\ta.cpp:-1\t");
+    // Any line type but the short one is decorated; an unnamed thread leaves "id:".
+    EXPECT_EQ(composeLine(7, 0, kVerbose, "a.cpp", -1, "M", "", 1, "", ""),
+              "00:00:00.000\t1:\tM\t\tVERBOSE\ta.cpp:-1\t");
     // At least two hour digits, and no wrap at a day.
     EXPECT_EQ(formatElapsed(100u * 3600000u), "100:00:00.000");
     EXPECT_EQ(formatElapsed(UINT32_MAX), "1193:02:47.295");
@@ -49,15 +46,6 @@ TEST(Identity, InstanceIdIsTheAddressAndSettersSanitise) {
     EXPECT_EQ(identity.name(), "a_b_c___Z9");
     identity.setInstanceId("{12 34}");
     EXPECT_EQ(identity.instanceId(), "_12_34_");
-}
-
-TEST(Banner, HasTheBuildFactsAndEndsWithTheLocalTime) {
-    EXPECT_TRUE(
-        std::regex_match(buildBanner(), std::regex(R"(Version \d+\.\d+\.\d+\.\d+\. Built by [^,]+, at )"
-                                                   R"(\d\d:\d\d:\d\d [A-Z][a-z]{2} [1-9]\d? \d{4}\. )")))
-        << buildBanner();
-    const std::time_t when = 1712345678; // a one-digit day
-    EXPECT_EQ(startupBanner(when), buildBanner() + "Log started at " + std::ctime(&when));
 }
 
 } // namespace

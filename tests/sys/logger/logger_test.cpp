@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -144,10 +145,39 @@ TEST(Logger, RecordsAreWrittenOnlyAtLevelsAnOutputAccepts) {
     EXPECT_NE(lines[0].find("\tALWAYS\t"), std::string::npos) << lines[0];
 }
 
+TEST(Logger, OutputThatAddsAnOutputToItsOwnModuleKeepsTheRecordGoing) {
+    // Adds an output to the module of the record it is writing, once.
+    struct Adding : Output {
+        void output(std::uint32_t, Level, const char*, std::int32_t, const std::string& moduleName,
+                    const std::string&, std::uint32_t, const std::string&, const std::string&) override {
+            if (added != nullptr) {
+                core().addOutput(moduleName, *std::exchange(added, nullptr), kInfo);
+            }
+        }
+        Output* added = nullptr;
+    };
+    Output& sink = core().own(std::make_unique<SinkOutput>(*programSink, kDecoratedLine));
+    auto& adding = static_cast<Adding&>(core().own(std::make_unique<Adding>()));
+    adding.added = &sink;
+    Widget widget("Adding");
+    core().setModuleOutputs("Adding", kInfo, {{&adding, kInfo}, {&sink, kInfo}, {&sink, kInfo}});
+    widget.log(kInfo, "first");  // the outputs it started with
+    widget.log(kInfo, "second"); // and the added one
+    std::vector<std::string> texts;
+    for (const std::string& line : takeLines("Adding")) {
+        texts.push_back(line.substr(line.rfind('\t') + 1));
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"first", "first", "second", "second", "second"}));
+}
+
 TEST(Logger, FirstInitialiseWritesTheBannerAndASecondChangesNothing) {
-    EXPECT_TRUE(
-        std::regex_match(bannerLine, std::regex(R"([\d:.]+\t\d+:[^\t]*\tLoggerTest\t[0-9A-F]{16}\tALWAYS\t)"
-                                                R"(logger\.cpp:1105\tVersion [^\t]+Log started at [^\t]+)")))
+    // Version, builder, build moment, then the start as ctime gives it.
+    EXPECT_TRUE(std::regex_match(
+        bannerLine,
+        std::regex(
+            R"([\d:.]+\t\d+:[^\t]*\tLoggerTest\t[0-9A-F]{16}\tALWAYS\tlogger\.cpp:1105\t)"
+            R"(Version \d+\.\d+\.\d+\.\d+\. Built by [^,]+, at \d\d:\d\d:\d\d [A-Z][a-z]{2} [1-9]\d? \d{4}\. )"
+            R"([^\t]*[A-Z][a-z]{2} [A-Z][a-z]{2} \d\d \d\d:\d\d:\d\d \d{4}\n\n)")))
         << bannerLine;
 
     LoggerCore& first = core();

@@ -1,4 +1,4 @@
-#include "channel/message_encoder.h"
+#include "tools/manager_simulator/message_encoder.h"
 
 #include "channel/aes_cipher.h"
 
@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
-namespace qv::sys {
+namespace qv::simulator {
 
-std::string encipherMessage(const encryption::Key<16>& key, const std::string& text) {
+std::string encipherMessage(const sys::encryption::Key<16>& key, const std::string& text) {
     const std::size_t blocks = 1 + (text.size() + 15) / 16;
     std::vector<std::uint8_t> plain(16 * blocks, 0);
-    encryption::randomFill(plain.data(), 16);
+    sys::encryption::randomFill(plain.data(), 16);
     std::copy(text.begin(), text.end(), plain.begin() + 16);
 
-    const encryption::AesCipher cipher(key, false);
-    encryption::Block<16> iv;
+    const sys::encryption::AesCipher cipher(key, false);
+    sys::encryption::Block<16> iv;
     cipher.crypt(iv, plain.data(), plain.data(), plain.size());
 
     std::size_t length = 0;
@@ -33,4 +33,4 @@ std::string encipherMessage(const encryption::Key<16>& key, const std::string& t
     return encoded;
 }
 
-} // namespace qv::sys
+} // namespace qv::simulator

@@ -6,8 +6,8 @@
 #include <iomanip>
 #include <sstream>
 
-#include "channel/pipe_check.h"
 #include "sys/config/registry_key_reader.h"
+#include "sys/errors/assertion.h"
 #include "sys/errors/exception.h"
 
 namespace qv::sys {
@@ -68,7 +68,7 @@ IWaitable& IpcPipe::PipeImpl::readWaitable() {
 }
 
 bool IpcPipe::PipeImpl::ensureReadPending(std::uint32_t& error) {
-    QV_PIPE_CHECK(invariantHolds(), stateText(getState(), pipe_.isOpen()));
+    QV_ASSERT_MSG(invariantHolds(), stateText(getState(), pipe_.isOpen()));
     error = 0;
     if (readPending_) {
         return true;
@@ -84,8 +84,8 @@ bool IpcPipe::PipeImpl::ensureReadPending(std::uint32_t& error) {
 }
 
 std::uint64_t IpcPipe::PipeImpl::peek(void* buffer, std::uint64_t size) {
-    QV_PIPE_CHECK(invariantHolds(), stateText(getState(), pipe_.isOpen()));
-    QV_PIPE_CHECK(buffer == nullptr || size != 0, "size 0 with a buffer");
+    QV_ASSERT_MSG(invariantHolds(), stateText(getState(), pipe_.isOpen()));
+    QV_ASSERT(buffer == nullptr || size != 0);
     if (buffer == nullptr) {
         size = 0;
     }
@@ -146,8 +146,7 @@ bool IpcPipe::PipeImpl::readPacket(std::vector<std::uint8_t>& buffer) {
     if (!pipe_.read(buffer.data(), static_cast<std::uint32_t>(total), lastTransferred_, error)) {
         fail("Reading the message failed", error);
     }
-    QV_PIPE_CHECK(lastTransferred_ == total,
-                  std::to_string(lastTransferred_) + " == " + std::to_string(total));
+    QV_ASSERT_CMP(lastTransferred_, ==, total);
     buffer.resize(std::min<std::uint64_t>(lastTransferred_, total)); // never hand on bytes not read
 
     if (!ensureReadPending(error)) {
@@ -159,8 +158,8 @@ bool IpcPipe::PipeImpl::readPacket(std::vector<std::uint8_t>& buffer) {
 }
 
 bool IpcPipe::PipeImpl::writePacket(const std::vector<std::uint8_t>& data) {
-    QV_PIPE_CHECK(invariantHolds(), stateText(getState(), pipe_.isOpen()));
-    QV_PIPE_CHECK(!data.empty(), "size 0");
+    QV_ASSERT_MSG(invariantHolds(), stateText(getState(), pipe_.isOpen()));
+    QV_ASSERT(!data.empty());
     std::uint32_t error = 0;
     const bool started = pipe_.write(data.data(), data.size(), error);
     if (started && error != ERROR_IO_PENDING) {
@@ -203,7 +202,7 @@ bool ClientImpl::invariantHolds() const {
 }
 
 bool ClientImpl::connect(std::int64_t timeoutMs, bool quiet) {
-    QV_PIPE_CHECK(invariantHolds(), stateText(getState(), pipe_.isOpen()));
+    QV_ASSERT_MSG(invariantHolds(), stateText(getState(), pipe_.isOpen()));
     if (getState() != PipeState::NotConnected) {
         return false;
     }

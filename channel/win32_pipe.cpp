@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "channel/pipe_check.h"
+#include "sys/errors/assertion.h"
 #include "sys/errors/exception.h"
 
 namespace qv::sys::win32 {
@@ -154,10 +154,6 @@ void Win32Pipe::close() {
 void Win32Pipe::closeOnEngine(void* handle, std::uint32_t* success, std::uint32_t* error) {
     const BOOL cancelled = CancelIo(handle);
     *error = errorAfter(cancelled);
-    if (!cancelled) {
-        reportPipeCheckFailure("CancelIo(handle)", "false", narrowText(systemErrorText(*error)), __FILE__,
-                               __LINE__);
-    }
     // A cancelled operation still writes into its record and buffer until it
     // has ended: wait for each before the handle (and later the record) goes.
     for (OVERLAPPED* overlapped : {&writeOverlapped_, &readReadyOverlapped_, &connectOverlapped_}) {
@@ -167,6 +163,8 @@ void Win32Pipe::closeOnEngine(void* handle, std::uint32_t* success, std::uint32_
         }
     }
     *success = CloseHandle(handle) ? 1 : 0;
+    // Reported last: the assertion handling may throw, and the handle must go first.
+    QV_ASSERT_MSG(cancelled, narrowText(systemErrorText(*error)));
 }
 
 bool Win32Pipe::read(void* buffer, std::uint32_t size, std::uint32_t& transferred, std::uint32_t& error) {

@@ -222,6 +222,9 @@ bool RegistryKeyReader::keyExists(const std::wstring& path) {
 
 namespace qv::sys::win32 {
 
+namespace {
+
+// Digits only, no sign or blanks, within 32 bits.
 std::optional<std::uint32_t> parseBuildNumber(const std::wstring& text) {
     if (text.empty()) {
         return std::nullopt;
@@ -239,6 +242,42 @@ std::optional<std::uint32_t> parseBuildNumber(const std::wstring& text) {
     return static_cast<std::uint32_t>(number);
 }
 
+// Major, minor and service-pack major (0) each at least as given.
+bool atLeast(std::uint32_t major, std::uint32_t minor) {
+    OSVERSIONINFOEXW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    info.dwMajorVersion = major;
+    info.dwMinorVersion = minor;
+    DWORDLONG mask = 0;
+    mask = VerSetConditionMask(mask, VER_MAJORVERSION, VER_GREATER_EQUAL);
+    mask = VerSetConditionMask(mask, VER_MINORVERSION, VER_GREATER_EQUAL);
+    mask = VerSetConditionMask(mask, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
+    return VerifyVersionInfoW(&info, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, mask) !=
+           FALSE;
+}
+
+bool isServer() {
+    OSVERSIONINFOEXW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    info.wProductType = VER_NT_WORKSTATION;
+    return VerifyVersionInfoW(&info, VER_PRODUCT_TYPE, VerSetConditionMask(0, VER_PRODUCT_TYPE, VER_EQUAL)) ==
+           FALSE;
+}
+
+std::uint32_t productType() {
+    OSVERSIONINFOEXA info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info))) {
+        throw SystemErrorCodeException(GetLastError());
+    }
+    DWORD type = 0;
+    GetProductInfo(info.dwMajorVersion, info.dwMinorVersion, info.wServicePackMajor, info.wServicePackMinor,
+                   &type);
+    return type;
+}
+
+} // namespace
+
 std::optional<std::uint32_t> windowsBuildNumber() {
     static const std::optional<std::uint32_t> build = [] {
         registry::RegistryKeyReader reader(L"HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
@@ -249,55 +288,12 @@ std::optional<std::uint32_t> windowsBuildNumber() {
     return build;
 }
 
-namespace {
-
-class SystemVersionProbe : public IWindowsVersionProbe {
-public:
-    bool atLeast(std::uint32_t major, std::uint32_t minor) const override {
-        OSVERSIONINFOEXW info{};
-        info.dwOSVersionInfoSize = sizeof(info);
-        info.dwMajorVersion = major;
-        info.dwMinorVersion = minor;
-        info.wServicePackMajor = 0;
-        DWORDLONG mask = 0;
-        mask = VerSetConditionMask(mask, VER_MAJORVERSION, VER_GREATER_EQUAL);
-        mask = VerSetConditionMask(mask, VER_MINORVERSION, VER_GREATER_EQUAL);
-        mask = VerSetConditionMask(mask, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
-        return VerifyVersionInfoW(&info, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, mask) !=
-               FALSE;
-    }
-
-    bool isServer() const override {
-        OSVERSIONINFOEXW info{};
-        info.dwOSVersionInfoSize = sizeof(info);
-        info.wProductType = VER_NT_WORKSTATION;
-        const DWORDLONG mask = VerSetConditionMask(0, VER_PRODUCT_TYPE, VER_EQUAL);
-        return VerifyVersionInfoW(&info, VER_PRODUCT_TYPE, mask) == FALSE;
-    }
-
-    std::uint32_t productType() const override {
-        OSVERSIONINFOEXA info{};
-        info.dwOSVersionInfoSize = sizeof(info);
-        if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info))) {
-            throw SystemErrorCodeException(GetLastError());
-        }
-        DWORD type = 0;
-        GetProductInfo(info.dwMajorVersion, info.dwMinorVersion, info.wServicePackMajor,
-                       info.wServicePackMinor, &type);
-        return type;
-    }
-
-    std::optional<std::uint32_t> buildNumber() const override { return windowsBuildNumber(); }
-};
-
-} // namespace
-
-std::uint32_t windowsVersionCode(const IWindowsVersionProbe& probe) {
-    if (probe.atLeast(10, 1)) {
+std::uint32_t windowsVersionCode() {
+    if (atLeast(10, 1)) {
         return 16;
     }
-    if (probe.atLeast(10, 0)) {
-        const std::optional<std::uint32_t> build = probe.buildNumber();
+    if (atLeast(10, 0)) {
+        const std::optional<std::uint32_t> build = windowsBuildNumber();
         if (build && *build >= 16300) {
             return 15;
         }
@@ -312,29 +308,25 @@ std::uint32_t windowsVersionCode(const IWindowsVersionProbe& probe) {
         }
         return 11;
     }
-    if (probe.atLeast(6, 3)) {
+    if (atLeast(6, 3)) {
         return 10;
     }
-    if (probe.atLeast(6, 2)) {
+    if (atLeast(6, 2)) {
         return 9;
     }
-    if (probe.atLeast(6, 1)) {
-        if (!probe.isServer()) {
+    if (atLeast(6, 1)) {
+        if (!isServer()) {
             return 6;
         }
-        return probe.productType() == PRODUCT_SOLUTION_EMBEDDEDSERVER ? 8 : 7;
+        return productType() == PRODUCT_SOLUTION_EMBEDDEDSERVER ? 8 : 7;
     }
-    if (probe.atLeast(6, 0)) {
-        return probe.isServer() ? 5 : 4;
+    if (atLeast(6, 0)) {
+        return isServer() ? 5 : 4;
     }
-    if (probe.atLeast(5, 1)) {
-        return probe.isServer() ? 3 : 2;
+    if (atLeast(5, 1)) {
+        return isServer() ? 3 : 2;
     }
     return 1;
-}
-
-std::uint32_t windowsVersionCode() {
-    return windowsVersionCode(SystemVersionProbe());
 }
 
 } // namespace qv::sys::win32

@@ -92,27 +92,9 @@ namespace qv::sys::win32 {
 // read once per process; nothing when it is missing or not a decimal number.
 std::optional<std::uint32_t> windowsBuildNumber();
 
-// Digits only, no sign or blanks, within 32 bits; nothing otherwise.
-std::optional<std::uint32_t> parseBuildNumber(const std::wstring& text);
-
-// What the version classification asks of the system; the real one asks
-// VerifyVersionInfoW, GetProductInfo and the registry.
-class IWindowsVersionProbe {
-public:
-    virtual ~IWindowsVersionProbe() = default;
-    // Major, minor and service-pack major (0) each at least as given.
-    virtual bool atLeast(std::uint32_t major, std::uint32_t minor) const = 0;
-    // The product type is not a workstation.
-    virtual bool isServer() const = 0;
-    // GetProductInfo's product type for the running version.
-    virtual std::uint32_t productType() const = 0;
-    virtual std::optional<std::uint32_t> buildNumber() const = 0;
-};
-
 // A small integer that grows with the Windows version: 1 (older than XP) up to
 // 16 (newer than Windows 10); 11 to 15 are Windows 10 builds by age. A program
 // without a manifest declaring Windows 10 support sees at most 9 (Windows 8).
 std::uint32_t windowsVersionCode();
-std::uint32_t windowsVersionCode(const IWindowsVersionProbe& probe);
 
 } // namespace qv::sys::win32

@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,7 +36,6 @@ public:
     PipeServer& operator=(const PipeServer&) = delete;
 
     const std::string& name() const { return name_; }
-    HANDLE handle() const { return handle_; }
     std::string fullName() const { return "\\\\.\\pipe\\" + name_; }
 
     // After the client has opened the pipe: the server side of the connection.
@@ -58,10 +57,10 @@ public:
         return bytes;
     }
     std::string receive() {
-        std::string message(4096, '\0');
+        char message[64];
         DWORD read = 0;
-        EXPECT_TRUE(ReadFile(handle_, &message[0], DWORD(message.size()), &read, nullptr)) << GetLastError();
-        return message.substr(0, read);
+        EXPECT_TRUE(ReadFile(handle_, message, sizeof(message), &read, nullptr)) << GetLastError();
+        return std::string(message, read);
     }
     void close() {
         if (handle_ != INVALID_HANDLE_VALUE) {
@@ -95,18 +94,15 @@ public:
 
     void write(const std::string& line) override { lines_.push_back(line); }
 
-    // Takes the lines of one module at one level ("ERROR", "WARN").
-    std::vector<std::string> take(const std::string& module, const std::string& level) {
+    // How many lines of one module at one level ("ERROR") came since the last call.
+    std::size_t take(const std::string& module, const std::string& level) {
         sys::CriticalSectionGuard guard(sys::Logger::LoggerCore::lock());
-        std::vector<std::string> taken;
-        std::vector<std::string> others;
-        for (const std::string& line : lines_) {
-            const bool match = line.find('\t' + module + '\t') != std::string::npos &&
-                               line.find('\t' + level + '\t') != std::string::npos;
-            (match ? taken : others).push_back(line);
-        }
-        lines_ = others;
-        return taken;
+        const std::size_t count = std::count_if(lines_.begin(), lines_.end(), [&](const std::string& line) {
+            return line.find('\t' + module + '\t') != std::string::npos &&
+                   line.find('\t' + level + '\t') != std::string::npos;
+        });
+        lines_.clear();
+        return count;
     }
 
 private:

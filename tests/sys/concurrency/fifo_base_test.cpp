@@ -36,21 +36,6 @@ TEST(FifoBase, IndicesWrapWithValuesInOrderAndEdgesAtTheTransitions) {
     }
 }
 
-TEST(FifoBase, RefusalsChangeNothingAndCapacityOneCrossesTwoEdgesAtOnce) {
-    Ring<1> ring;
-    unsigned edges = 99;
-    EXPECT_FALSE(ring.tryRemove(edges));
-    EXPECT_EQ(edges, 99u);
-    ASSERT_TRUE(ring.tryAdd(7, edges));
-    EXPECT_EQ(edges, unsigned{kFifoBecameNotEmpty | kFifoBecameFull});
-    EXPECT_FALSE(ring.tryAdd(8, edges));
-    EXPECT_EQ(ring.first(), 7u);
-    ASSERT_TRUE(ring.tryRemove(edges));
-    EXPECT_EQ(edges, unsigned{kFifoBecameNotFull | kFifoBecameEmpty});
-    EXPECT_TRUE(ring.isEmpty());
-    EXPECT_FALSE(ring.isFull());
-}
-
 // Two threads, a million values: none lost, duplicated or reordered. Built
 // natively under the thread sanitizer as well (scripts/tsan.sh).
 TEST(FifoBase, MillionValuesBetweenTwoThreadsArriveInOrder) {

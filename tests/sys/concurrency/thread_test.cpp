@@ -119,12 +119,13 @@ TEST(ThreadDeathTest, ExceptionOrFaultEscapingTheBodyIsFatalWithRecordAndDump) {
     const std::string dump = debugLocation(false) + executableBaseName() + ".dmp";
     std::remove(dump.c_str());
     EXPECT_EXIT(runToTheEnd<Throwing>(), testing::ExitedWithCode(3),
-                "FATAL\\s.*Exception escaped the thread body: .*body failed");
+                "Crash dump written to .*\\s.*FATAL\\s.*Exception escaped the thread body: .*body failed");
     EXPECT_EQ(fileStart(dump), "MDMP");
 
     std::remove(dump.c_str());
     EXPECT_EXIT((installErrorHandlers(), runToTheEnd<Faulting>()), testing::ExitedWithCode(3),
-                "FATAL\\s.*Exception escaped the thread body: .*C0000094 Integer Divide By Zero");
+                "Crash dump written to .*\\s.*FATAL\\s.*Exception escaped the thread body: .*C0000094 "
+                "Integer Divide By Zero");
     EXPECT_EQ(fileStart(dump), "MDMP");
 }
 

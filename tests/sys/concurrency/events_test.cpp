@@ -100,13 +100,11 @@ TEST(StateMachine, EachChangeIsLoggedAndFiredOnceToAnEventFifo) {
 
 // Counts its live copies, so that a lost or doubly deleted event shows.
 struct TrackedEvent {
-    static int live;
+    inline static int live = 0;
     TrackedEvent() { ++live; }
     TrackedEvent(const TrackedEvent&) { ++live; }
-    TrackedEvent& operator=(const TrackedEvent&) = default;
     ~TrackedEvent() { --live; }
 };
-int TrackedEvent::live = 0;
 
 TEST(EventFifo, DropsEventsBeyondCapacityAndDeletesWhatIsLeftOnce) {
     EventTemplate<TrackedEvent>::Source source;

@@ -6,7 +6,8 @@
 //    sleep on its edge flags, against a plain acquire/release ring whose
 //    sides yield while they wait, and a mutex-and-deque queue of the same
 //    capacity with condition variables.
-// Each figure is the best of the rounds.
+// The measures take turns, round after round, so that a change of load hits
+// them alike; each figure is the best of its rounds.
 //
 //   concurrency_bench [round trips] [values] [rounds]
 
@@ -20,7 +21,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -32,16 +32,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using qv::sys::kWaitForever;
 
-// Items per second of `run(count)`, the best of `rounds`.
-double bestRate(std::uint64_t count, int rounds, const std::function<void(std::uint64_t)>& run) {
-    double best = 0;
-    for (int round = 0; round < rounds; ++round) {
-        const Clock::time_point start = Clock::now();
-        run(count);
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        best = std::max(best, static_cast<double>(count) / seconds);
-    }
-    return best;
+// Items per second of `run(count)`; the best so far is kept in `best`.
+void measure(double& best, std::uint64_t count, void (*run)(std::uint64_t)) {
+    const Clock::time_point start = Clock::now();
+    run(count);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    best = std::max(best, static_cast<double>(count) / seconds);
 }
 
 void eventPingPong(std::uint64_t count) {
@@ -155,14 +151,21 @@ int main(int argc, char** argv) {
     const std::uint64_t values = argument(argc, argv, 2, 1000000);
     const int rounds = static_cast<int>(argument(argc, argv, 3, 3));
 
-    const double floor = bestRate(roundTrips, rounds, eventPingPong);
-    const double invoke = bestRate(roundTrips, rounds, invokeRoundTrips);
+    double floor = 0;
+    double invoke = 0;
+    double fifo = 0;
+    double ring = 0;
+    double deque = 0;
+    for (int round = 0; round < rounds; ++round) {
+        measure(floor, roundTrips, eventPingPong);
+        measure(invoke, roundTrips, invokeRoundTrips);
+        measure(fifo, values, fifoTransfer);
+        measure(ring, values, plainRingTransfer);
+        measure(deque, values, mutexDequeTransfer);
+    }
     std::printf("event ping-pong (floor)   %12.0f round trips/s\n", floor);
-    std::printf("CommandInvoker::invoke    %12.0f round trips/s   %.2f of the floor\n", invoke, invoke / floor);
-
-    const double fifo = bestRate(values, rounds, fifoTransfer);
-    const double ring = bestRate(values, rounds, plainRingTransfer);
-    const double deque = bestRate(values, rounds, mutexDequeTransfer);
+    std::printf("CommandInvoker::invoke    %12.0f round trips/s   %.2f of the floor\n", invoke,
+                invoke / floor);
     std::printf("Fifo<uint64_t, 100>       %12.0f values/s\n", fifo);
     std::printf("acquire/release ring      %12.0f values/s      Fifo is %.2f of it\n", ring, fifo / ring);
     std::printf("mutex and deque           %12.0f values/s      Fifo is %.2f of it\n", deque, fifo / deque);

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "sys/concurrency/invariant.h"
+#include "sys/errors/assertion.h"
 #include "sys/errors/exception.h"
 
 namespace qv::sys::CommandInvoker {
@@ -31,10 +31,7 @@ bool Engine::processCommands() {
         if (record.kind == EngineCommand::kStop) {
             return false;
         }
-        if (record.kind != EngineCommand::kExecute) {
-            reportInvariantFailure("record.kind == EngineCommand::kExecute",
-                                   std::to_string(record.kind) + " == 0", __FILE__, __LINE__);
-        }
+        QV_ASSERT_CMP(record.kind, ==, EngineCommand::kExecute); // then run as one
         try {
             record.command->execute();
         } catch (...) {

@@ -47,7 +47,7 @@ std::string generatedEventName() {
 
 Flag::State::State(bool initiallySet, bool manualReset, const std::string& name, bool autoName,
                    IEventCreator* creator)
-    : Identity("Flag::State"), Logged(), Waitable::State(nullptr), WinSecurableObject(SE_KERNEL_OBJECT) {
+    : Logged("Flag::State", ""), Waitable::State(nullptr), WinSecurableObject(SE_KERNEL_OBJECT) {
     SystemEventCreator systemCreator;
     if (creator == nullptr) {
         creator = &systemCreator;

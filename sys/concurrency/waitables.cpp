@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "sys/concurrency/invariant.h"
+#include "sys/errors/assertion.h"
 #include "sys/errors/exception.h"
 
 namespace qv::sys {
@@ -40,11 +40,8 @@ std::uint32_t Waitables::waitAny(std::int64_t timeout) {
     if (handles_.empty()) {
         return kNone;
     }
-    if (handles_.size() > kMaximum) {
-        reportInvariantFailure("handles_.size() <= MAXIMUM_WAIT_OBJECTS",
-                               std::to_string(handles_.size()) + " <= " + std::to_string(kMaximum), __FILE__,
-                               __LINE__);
-    }
+    // Past the kernel's limit the wait below fails and throws.
+    QV_ASSERT_CMP(handles_.size(), <=, kMaximum);
     const auto count = static_cast<DWORD>(handles_.size());
     const DWORD result = WaitForMultipleObjects(count, handles_.data(), FALSE, waitMilliseconds(timeout));
     if (result == WAIT_FAILED) {

@@ -1,6 +1,6 @@
 #pragma once
 
-// Records of one logger module, kept in memory for a test to look at.
+// Records of one logger module, kept for a test as "level|line|thread name|text".
 
 #include <memory>
 #include <string>
@@ -13,18 +13,17 @@ namespace qv::sys::test {
 
 struct CapturedRecords : Logger::Output {
     void output(std::uint32_t, Logger::Level level, const char*, std::int32_t line, const std::string&,
-                const std::string&, std::uint32_t, const std::string& threadName,
+                const std::string&, std::uint32_t, const std::string& thread,
                 const std::string& text) override {
-        records.push_back(std::to_string(level) + "|" + std::to_string(line) + "|" + threadName + "|" + text);
+        records.push_back(std::to_string(level) + "|" + std::to_string(line) + "|" + thread + "|" + text);
     }
-    std::vector<std::string> records; // "level|line|thread name|text"
+    std::vector<std::string> records;
 };
 
 // Routes every level of `module` to a new capture, which the logger owns.
 inline CapturedRecords& captureModule(const std::string& module) {
-    auto capture = std::make_unique<CapturedRecords>();
-    CapturedRecords& kept = *capture;
-    Logger::core().own(std::move(capture));
+    CapturedRecords& kept =
+        static_cast<CapturedRecords&>(Logger::core().own(std::make_unique<CapturedRecords>()));
     Logger::core().setModuleOutputs(module, Logger::kVerbose, {{&kept, Logger::kVerbose}});
     return kept;
 }

@@ -5,6 +5,7 @@
 
 #include "sys/concurrency/fifo_base.h"
 #include "sys/concurrency/squasher.h"
+#include "sys/concurrency/waitable.h"
 
 namespace qv::sys {
 namespace {
@@ -36,21 +37,6 @@ TEST(FifoBase, IndicesWrapWithValuesInOrderAndEdgesAtTheTransitions) {
     }
 }
 
-TEST(FifoBase, RefusalsChangeNothingAndCapacityOneCrossesTwoEdgesAtOnce) {
-    Ring<1> ring;
-    unsigned edges = 99;
-    EXPECT_FALSE(ring.tryRemove(edges));
-    EXPECT_EQ(edges, 99u);
-    ASSERT_TRUE(ring.tryAdd(7, edges));
-    EXPECT_EQ(edges, unsigned{kFifoBecameNotEmpty | kFifoBecameFull});
-    EXPECT_FALSE(ring.tryAdd(8, edges));
-    EXPECT_EQ(ring.first(), 7u);
-    ASSERT_TRUE(ring.tryRemove(edges));
-    EXPECT_EQ(edges, unsigned{kFifoBecameNotFull | kFifoBecameEmpty});
-    EXPECT_TRUE(ring.isEmpty());
-    EXPECT_FALSE(ring.isFull());
-}
-
 // Two threads, a million values: none lost, duplicated or reordered. Built
 // natively under the thread sanitizer as well (scripts/tsan.sh).
 TEST(FifoBase, MillionValuesBetweenTwoThreadsArriveInOrder) {
@@ -76,6 +62,21 @@ TEST(FifoBase, MillionValuesBetweenTwoThreadsArriveInOrder) {
     producer.join();
     EXPECT_EQ(mismatches, 0u);
     EXPECT_TRUE(ring.isEmpty());
+}
+
+TEST(WaitMilliseconds, RoundsUpAndTreatsNegativeAsNoLimit) {
+    EXPECT_EQ(waitMilliseconds(0), 0u);
+    EXPECT_EQ(waitMilliseconds(1), 1u);
+    EXPECT_EQ(waitMilliseconds(1000), 1u);
+    EXPECT_EQ(waitMilliseconds(1001), 2u);
+    EXPECT_EQ(waitMilliseconds(200000), 200u);
+    EXPECT_EQ(waitMilliseconds(kWaitForever), 0xFFFFFFFFu);
+    // A negative count means no limit, never a short or wrapped wait.
+    EXPECT_EQ(waitMilliseconds(-1), 0xFFFFFFFFu);
+    EXPECT_EQ(waitMilliseconds(-2000), 0xFFFFFFFFu);
+    // Too long for the kernel: the longest finite wait, not a wrapped short one.
+    EXPECT_EQ(waitMilliseconds(kWaitForever - 1), 0xFFFFFFFEu);
+    EXPECT_EQ(waitMilliseconds(0xFFFFFFFFll * 1000), 0xFFFFFFFEu);
 }
 
 } // namespace

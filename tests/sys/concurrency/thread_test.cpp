@@ -47,7 +47,7 @@ struct Worker : Thread {
     bool hadToken = false;
 };
 
-TEST(Thread, RunsOnlyAfterStartAndJoinsWhenTheBodyEnds) {
+TEST(Thread, RunsOnlyAfterStartUnderItsNameAndTheCreatorsImpersonation) {
     test::CapturedRecords& records = test::captureModule("Worker");
     {
         Worker idle; // never started: its body never runs, and join has nothing to wait for
@@ -71,17 +71,16 @@ TEST(Thread, RunsOnlyAfterStartAndJoinsWhenTheBodyEnds) {
     ASSERT_EQ(records.records.size(), 3u);
     EXPECT_EQ(records.records[2].substr(0, 2), "6|");
     EXPECT_NE(records.records[2].find("|" + name + "|Thread started: " + name), std::string::npos);
-}
 
-TEST(Thread, CarriesTheCreatorsImpersonationOver) {
+    // Created while the creator impersonates: the body runs impersonating too.
     ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
-    Worker worker;
+    Worker impersonating;
     RevertToSelf();
-    EXPECT_TRUE(worker.isImpersonating());
-    worker.start();
-    worker.release.set();
-    worker.join(Thread::kJoinForever);
-    EXPECT_TRUE(worker.hadToken);
+    EXPECT_TRUE(impersonating.isImpersonating());
+    impersonating.start();
+    impersonating.release.set();
+    impersonating.join(Thread::kJoinForever);
+    EXPECT_TRUE(impersonating.hadToken);
 }
 
 struct Throwing : Thread {
@@ -120,12 +119,13 @@ TEST(ThreadDeathTest, ExceptionOrFaultEscapingTheBodyIsFatalWithRecordAndDump) {
     const std::string dump = debugLocation(false) + executableBaseName() + ".dmp";
     std::remove(dump.c_str());
     EXPECT_EXIT(runToTheEnd<Throwing>(), testing::ExitedWithCode(3),
-                "FATAL\\s.*Exception escaped the thread body: .*body failed");
+                "Crash dump written to .*\\s.*FATAL\\s.*Exception escaped the thread body: .*body failed");
     EXPECT_EQ(fileStart(dump), "MDMP");
 
     std::remove(dump.c_str());
     EXPECT_EXIT((installErrorHandlers(), runToTheEnd<Faulting>()), testing::ExitedWithCode(3),
-                "FATAL\\s.*Exception escaped the thread body: .*C0000094 Integer Divide By Zero");
+                "Crash dump written to .*\\s.*FATAL\\s.*Exception escaped the thread body: .*C0000094 "
+                "Integer Divide By Zero");
     EXPECT_EQ(fileStart(dump), "MDMP");
 }
 

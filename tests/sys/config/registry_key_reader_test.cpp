@@ -154,14 +154,11 @@ TEST(WindowsVersionCode, FollowsTheReportedVersionAndTheWindows10Build) {
     } cases[] = {
         {L"qv_windows_version_probe.exe", L"win10", L"17134", 15},
         {L"qv_windows_version_probe.exe", L"win10", L"15063", 13},
-        {L"qv_windows_version_probe.exe", L"win10", L"10240", 11},
         {L"qv_windows_version_probe.exe", L"win10", L"not a number", 11},
         {L"qv_windows_version_probe_plain.exe", L"win10", L"17134", 9}, // capped at 6.2 without the manifest
         {L"qv_windows_version_probe.exe", L"win81", L"9600", 10},
-        {L"qv_windows_version_probe.exe", L"vista", L"6002", 4},
         {L"qv_windows_version_probe.exe", L"win2008", L"6002", 5},
         {L"qv_windows_version_probe.exe", L"win2003", L"3790", 3},
-        {L"qv_windows_version_probe.exe", L"winxp", L"2600", 2},
     };
     for (const auto& c : cases) {
         putText(HKEY_CURRENT_USER, appDefaults + c.exe, L"Version", c.version);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds both configurations and runs every test:
 # the Windows binaries under Wine, the platform-independent modules natively
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and the lock-free FIFO
+# core under ThreadSanitizer.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -47,6 +48,16 @@ run_ctest windows
 "$WINESERVER" -k 2>/dev/null || true
 
 run_ctest native-sanitize
+
+# The lock-free FIFO core natively under ThreadSanitizer (one binary, counted as one).
+if ./scripts/tsan.sh >"$log" 2>&1; then
+  echo "tsan: the portable concurrency tests passed"
+  passed=$((passed + 1))
+else
+  cat "$log"
+  failed=$((failed + 1))
+  status=1
+fi
 
 echo
 echo "tests: $passed passed, $failed failed"

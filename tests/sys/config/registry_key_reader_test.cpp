@@ -1,0 +1,169 @@
+#include "sys/config/registry_key_reader.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+using namespace qv::sys::win32;
+using namespace qv::sys::win32::registry;
+
+namespace {
+
+void put(HKEY root, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data,
+         std::size_t size) {
+    EXPECT_EQ(RegSetKeyValueW(root, subKey.c_str(), name.c_str(), type, data, DWORD(size)), ERROR_SUCCESS);
+}
+
+void putText(HKEY root, const std::wstring& subKey, const std::wstring& name, const std::wstring& text) {
+    put(root, subKey, name, REG_SZ, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+}
+
+struct Finally {
+    std::function<void()> undo;
+    ~Finally() { undo(); }
+};
+
+// A key of this test process below HKCU, removed with everything in it.
+const std::wstring testKey = L"Software\\QuorvaneTest\\Reader" + std::to_wstring(GetCurrentProcessId());
+const std::wstring testPath = L"HKCU\\" + testKey;
+
+template <typename E>
+std::uint32_t codeThrownAs(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const E& e) {
+        return e.code();
+    } catch (const qv::sys::Exception& e) {
+        ADD_FAILURE() << "another exception: " << qv::sys::narrowText(e.text());
+        return 0;
+    }
+    ADD_FAILURE() << "nothing thrown";
+    return 0;
+}
+
+} // namespace
+
+TEST(RegistryKeyReader, ReadsValuesAndAnswersFalseForMissingOrMalformedOnes) {
+    const Finally removeKey{[] { RegDeleteTreeW(HKEY_CURRENT_USER, testKey.c_str()); }};
+    const DWORD number = 0x12345678;
+    const wchar_t unterminated[3] = {L'a', L'b', L'c'};
+    const std::wstring longText(300, L'q'); // far beyond the first 16-byte attempt
+    put(HKEY_CURRENT_USER, testKey, L"Number", REG_DWORD, &number, 4);
+    put(HKEY_CURRENT_USER, testKey, L"TwoBytes", REG_BINARY, &number, 2);
+    put(HKEY_CURRENT_USER, testKey, L"Unterminated", REG_SZ, unterminated, sizeof(unterminated));
+    putText(HKEY_CURRENT_USER, testKey, L"Long", longText);
+    const std::vector<BYTE> huge(0x180000, 0x41); // beyond the 1 MiB limit
+    put(HKEY_CURRENT_USER, testKey, L"Huge", REG_BINARY, huge.data(), huge.size());
+
+    RegistryKeyReader reader(testPath);
+    std::uint32_t dword = 7;
+    bool flag = false;
+    std::wstring string;
+    EXPECT_TRUE(reader.readDword(L"Number", dword));
+    EXPECT_EQ(dword, 0x12345678u);
+    EXPECT_TRUE(reader.readBool(L"Number", flag));
+    EXPECT_TRUE(flag);
+    EXPECT_TRUE(reader.readString(L"Long", string));
+    EXPECT_EQ(string, longText);
+    EXPECT_TRUE(reader.readString(L"Unterminated", string));
+    EXPECT_EQ(string, L"abc");
+
+    // Failures leave the caller's value alone.
+    dword = 7;
+    EXPECT_FALSE(reader.readDword(L"TwoBytes", dword));
+    EXPECT_FALSE(reader.readDword(L"Missing", dword));
+    EXPECT_FALSE(reader.readString(L"Huge", string));
+    EXPECT_EQ(dword, 7u);
+    EXPECT_EQ(string, L"abc");
+    EXPECT_EQ(codeThrownAs<CannotReadValueException>([&] { reader.dwordValue(L"TwoBytes"); }), 1359u);
+    EXPECT_EQ(codeThrownAs<CannotReadValueException>([&] { reader.stringValue(L"Huge"); }), 234u);
+
+    // Root names are case-sensitive; a root alone opens the root.
+    for (const wchar_t* path : {L"HKLM", L"HKEY_LOCAL_MACHINE\\SOFTWARE", L"HKCR", L"HKEY_CLASSES_ROOT",
+                                L"HKCU", L"HKEY_CURRENT_USER\\Software", L"HKU", L"HKEY_USERS"}) {
+        EXPECT_TRUE(reader.keyExists(path)) << qv::sys::narrowText(path);
+    }
+    for (const wchar_t* path :
+         {L"hklm", L"Hkcu\\Software", L"", L"\\HKLM", L"HKLM \\SOFTWARE", L"HKCU\\NoSuchKey"}) {
+        EXPECT_FALSE(reader.keyExists(path)) << qv::sys::narrowText(path);
+    }
+    reader.setKeyPath(L"hkcu\\" + testKey);
+    EXPECT_FALSE(reader.readDword(L"Number", dword));
+    EXPECT_EQ(codeThrownAs<InvalidKeyNameException>([&] { reader.dwordValue(L"Number"); }), 3u);
+    reader.setKeyPath(testPath + L"\\NoSuchKey");
+    EXPECT_EQ(codeThrownAs<KeyDoesNotExistException>([&] { reader.dwordValue(L"Number"); }), 2u);
+    // A copy of a registry exception keeps its class.
+    try {
+        reader.dwordValue(L"Number");
+    } catch (const RegistryException& e) {
+        EXPECT_EQ(codeThrownAs<KeyDoesNotExistException>([&] { e.clone()->rethrow(); }), 2u);
+    }
+}
+
+namespace {
+
+// The exit status of a probe program next to this test: its windowsVersionCode().
+DWORD runProbe(const std::wstring& exeName) {
+    wchar_t self[MAX_PATH];
+    std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    path = path.substr(0, path.find_last_of(L'\\') + 1) + exeName;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        ADD_FAILURE() << "cannot start the probe: " << GetLastError();
+        return 0;
+    }
+    DWORD status = 0;
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0); // a hung probe fails, not hangs
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return status;
+}
+
+} // namespace
+
+TEST(WindowsVersionCode, FollowsTheReportedVersionAndTheWindows10Build) {
+    // Wine reports the version asked for per executable; the build number
+    // lives apart in the machine hive. Both are put back afterwards. (Wine 8
+    // swaps the product types of its win7 and win2008r2 settings.)
+    const std::wstring appDefaults = L"Software\\Wine\\AppDefaults\\";
+    const std::wstring currentVersion = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+    wchar_t build[64] = {};
+    DWORD size = sizeof(build) - sizeof(wchar_t);
+    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, currentVersion.c_str(), L"CurrentBuildNumber", RRF_RT_REG_SZ,
+                           nullptr, build, &size),
+              ERROR_SUCCESS);
+    const Finally restore{[&] {
+        putText(HKEY_LOCAL_MACHINE, currentVersion, L"CurrentBuildNumber", build);
+        for (const wchar_t* exe : {L"qv_windows_version_probe.exe", L"qv_windows_version_probe_plain.exe"}) {
+            RegDeleteTreeW(HKEY_CURRENT_USER, (appDefaults + exe).c_str());
+        }
+    }};
+    const struct {
+        const wchar_t* exe;
+        const wchar_t* version;
+        const wchar_t* build;
+        DWORD code;
+    } cases[] = {
+        {L"qv_windows_version_probe.exe", L"win10", L"17134", 15},
+        {L"qv_windows_version_probe.exe", L"win10", L"15063", 13},
+        {L"qv_windows_version_probe.exe", L"win10", L"not a number", 11},
+        {L"qv_windows_version_probe_plain.exe", L"win10", L"17134", 9}, // capped at 6.2 without the manifest
+        {L"qv_windows_version_probe.exe", L"win81", L"9600", 10},
+        {L"qv_windows_version_probe.exe", L"win2008", L"6002", 5},
+        {L"qv_windows_version_probe.exe", L"win2003", L"3790", 3},
+    };
+    for (const auto& c : cases) {
+        putText(HKEY_CURRENT_USER, appDefaults + c.exe, L"Version", c.version);
+        putText(HKEY_LOCAL_MACHINE, currentVersion, L"CurrentBuildNumber", c.build);
+        EXPECT_EQ(runProbe(c.exe), c.code)
+            << qv::sys::narrowText(c.version) << " " << qv::sys::narrowText(c.build);
+    }
+}

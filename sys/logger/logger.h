@@ -122,5 +122,12 @@ struct RecordEnd {
                                : ::qv::sys::Logger::RecordEnd() &                                            \
                                      ::qv::sys::Logger::LogRecord((logged), (level), __FILE__, __LINE__)
 
+// As QV_LOG_AS, for records whose line number is fixed by the log format's
+// readers rather than by where the call happens to stand.
+#define QV_LOG_AT(logged, level, line)                                                                       \
+    !(logged).isLogging(level) ? static_cast<void>(0)                                                        \
+                               : ::qv::sys::Logger::RecordEnd() &                                            \
+                                     ::qv::sys::Logger::LogRecord((logged), (level), __FILE__, (line))
+
 // Inside a member of a class deriving from Logged: QV_LOG(level) << "text";
 #define QV_LOG(level) QV_LOG_AS(*this, level)

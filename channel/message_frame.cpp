@@ -18,9 +18,12 @@ FramePayload cutFrame(const std::uint8_t* message, std::size_t size) {
     }
     frame.declared = frameLength(message);
     const std::size_t received = size - messageHeaderSize;
-    const std::size_t taken = frame.declared < received ? static_cast<std::size_t>(frame.declared) : received;
-    frame.truncated = frame.declared > received;
-    frame.payload.assign(reinterpret_cast<const char*>(message + messageHeaderSize), taken);
+    if (frame.declared > received) {
+        frame.truncated = true;
+        return frame;
+    }
+    frame.payload.assign(reinterpret_cast<const char*>(message + messageHeaderSize),
+                         static_cast<std::size_t>(frame.declared));
     return frame;
 }
 

@@ -16,13 +16,15 @@ inline constexpr std::size_t messageHeaderSize = 8;
 std::uint64_t frameLength(const std::uint8_t* header);
 
 struct FramePayload {
-    std::string payload;        // at most the bytes that followed the header
+    std::string payload;        // the first `declared` bytes after the header
     std::uint64_t declared = 0; // the header's length field
     bool truncated = false;     // the header promised more than the message held
 };
 
-// Cuts the payload out of a whole message of `size` bytes (at least the header).
-// A length beyond the message yields the bytes that did arrive.
+// Cuts the payload out of a whole message of `size` bytes. A message shorter
+// than its header, or than the length it declares, is malformed: it is marked
+// truncated and has no payload (the reader drops it rather than decipher a
+// fragment). Bytes after the declared payload are not part of it.
 FramePayload cutFrame(const std::uint8_t* message, std::size_t size);
 
 } // namespace qv::sys

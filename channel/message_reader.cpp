@@ -117,11 +117,11 @@ bool MessageReader::readWaitingMessages() {
             return any;
         }
         any = true;
-        FramePayload frame = cutFrame(message.data(), message.size());
-        if (frame.truncated && isLogging(Logger::kWarn)) {
-            QV_LOG(Logger::kWarn) << "Message of " << message.size() << " bytes announces a payload of "
-                                  << frame.declared << " bytes; using the " << frame.payload.size()
-                                  << " bytes received";
+        const FramePayload frame = cutFrame(message.data(), message.size());
+        if (frame.truncated) {
+            QV_LOG(Logger::kError) << "Dropped a message of " << message.size()
+                                   << " bytes that announces a payload of " << frame.declared << " bytes";
+            continue;
         }
         decryptor.handleMessage(frame.payload);
     }

@@ -80,8 +80,9 @@ check([r["dock"].get("fw_version") for r in records] == ["1.2.3", None, "1.2.4"]
 check(all(r["event_type"] == "Quorvane Dock Connected" for r in records), f"sample: {records}")
 print(f"sample: {len(records)} records, exit {result.returncode} after {seconds:.2f} s")
 
-# Frames with lying length fields and undecipherable payloads on one connection:
-# every good event after them still makes its record.
+# Frames with lying length fields (dropped whole, even though their payload
+# would decipher) and undecipherable payloads on one connection: every good
+# event after them still makes its record, once.
 good = [event(3, f"B{i}", f"02:00:00:00:00:{i:02x}") for i in range(1, 6)]
 result, _ = with_simulator(good, "--bad", "long-length,max-length,bad-base64,wrong-key,not-json")
 records = banner_and_records(result, "bad frames")

@@ -17,7 +17,7 @@ std::vector<std::uint8_t> message(std::uint64_t length, const std::string& paylo
     return bytes;
 }
 
-TEST(MessageFrame, PayloadNeverComesFromBeyondTheMessage) {
+TEST(MessageFrame, LengthBeyondTheMessageDropsThePayload) {
     struct Case {
         std::uint64_t length;
         std::string sent;
@@ -27,9 +27,10 @@ TEST(MessageFrame, PayloadNeverComesFromBeyondTheMessage) {
         {5, "abcde", "abcde", false},
         {0, "", "", false},
         {3, "abcde", "abc", false}, // trailing bytes beyond the length are not payload
-        {4096 + 5, "abcde", "abcde", true},
-        {std::numeric_limits<std::uint64_t>::max(), "abcde", "abcde", true},
-        {std::numeric_limits<std::uint64_t>::max() - 6, "xy", "xy", true},
+        {6, "abcde", "", true},
+        {4096 + 5, "abcde", "", true},
+        {std::numeric_limits<std::uint64_t>::max(), "abcde", "", true},
+        {std::numeric_limits<std::uint64_t>::max() - 6, "xy", "", true}, // L + 8 wraps to 1
     };
     for (const Case& c : cases) {
         const auto bytes = message(c.length, c.sent);

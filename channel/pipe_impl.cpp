@@ -1,0 +1,249 @@
+#include "channel/pipe_impl.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <iomanip>
+#include <sstream>
+
+#include "sys/config/registry_key_reader.h"
+#include "sys/errors/assertion.h"
+#include "sys/errors/exception.h"
+
+namespace qv::sys {
+
+namespace {
+
+using Logger::kDebug;
+using Logger::kError;
+using Logger::kWarn;
+
+// How long a pending write may take before the pipe is given up.
+constexpr std::int64_t kWriteTimeoutUs = 5000000;
+// The longest single pause between looks for an absent pipe.
+constexpr DWORD kConnectPauseMs = 100;
+
+std::string stateText(PipeState::Enum state, bool handleOpen) {
+    std::ostringstream text;
+    text << "state " << state << ", handle " << (handleOpen ? "open" : "closed");
+    return text.str();
+}
+
+} // namespace
+
+IpcPipe::PipeImpl::PipeImpl(const std::string& name, std::uint64_t maxMessageSize)
+    : WinSecurableObject(6 /* SE_KERNEL_OBJECT */), maxMessageSize_(maxMessageSize) {
+    fullName_ = "\\\\.\\pipe\\" + name;
+    setState(PipeState::NotConnected);
+    QV_LOG(kDebug) << "Pipe " << fullName_ << " created";
+}
+
+IpcPipe::PipeImpl::~PipeImpl() {
+    try {
+        // Flushed first only from Windows 10 build 10587 (version code 12) on.
+        if (pipe_.isOpen() && win32::windowsVersionCode() >= 12) {
+            pipe_.flush();
+        }
+        pipe_.close();
+        setState(PipeState::Disconnected);
+        QV_LOG(kDebug) << "Pipe " << fullName_ << " destroyed";
+    } catch (...) {
+        // The Win32Pipe still closes its handle and stops its engine.
+    }
+}
+
+void IpcPipe::PipeImpl::fail(const char* what, std::uint32_t error) {
+    QV_LOG(kError) << what << " on " << fullName_ << ": " << SystemErrorCode(error);
+    close();
+    throw SystemMessageException(MessageId(kMessagePipeError), SystemErrorCode(error));
+}
+
+void IpcPipe::PipeImpl::close() {
+    pipe_.close();
+    setState(PipeState::Disconnected);
+}
+
+IWaitable& IpcPipe::PipeImpl::readWaitable() {
+    return pipe_.getWaitable(win32::Win32Pipe::kReadReadyResult);
+}
+
+bool IpcPipe::PipeImpl::ensureReadPending(std::uint32_t& error) {
+    QV_ASSERT_MSG(invariantHolds(), stateText(getState(), pipe_.isOpen()));
+    error = 0;
+    if (readPending_) {
+        return true;
+    }
+    // A message that is already there completes the read at once (0 or
+    // ERROR_MORE_DATA): armed all the same, with the flag set.
+    if (!pipe_.startRead(error) && error != 0 && error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) {
+        QV_LOG(kError) << "Cannot arm the read on " << fullName_ << ": " << SystemErrorCode(error);
+        return false;
+    }
+    readPending_ = true;
+    return true;
+}
+
+std::uint64_t IpcPipe::PipeImpl::peek(void* buffer, std::uint64_t size) {
+    QV_ASSERT_MSG(invariantHolds(), stateText(getState(), pipe_.isOpen()));
+    QV_ASSERT(buffer == nullptr || size != 0);
+    if (buffer == nullptr) {
+        size = 0;
+    }
+    if (!readPending_) {
+        throw Failure("Unexpected no read pending");
+    }
+
+    std::uint32_t error = 0;
+    if (!pipe_.getOverlappedResult(win32::Win32Pipe::kReadReadyResult, lastTransferred_, error)) {
+        if (error == ERROR_IO_INCOMPLETE) {
+            return 0; // no message yet
+        }
+        if (error != 0 && error != ERROR_MORE_DATA) {
+            fail("Waiting for a message failed", error);
+        }
+    }
+
+    // A message is there: the armed read has finished.
+    const auto asked = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFFu));
+    std::uint32_t bytesRead = 0;
+    std::uint32_t bytesLeft = 0;
+    if (!pipe_.peek(buffer, asked, bytesRead, bytesLeft, error)) {
+        fail("Peeking the message failed", error);
+    }
+    const std::uint64_t total = std::uint64_t(bytesRead) + bytesLeft;
+
+    if (maxMessageSize_ != 0 && maxMessageSize_ < total) {
+        QV_LOG(kDebug) << "Message of " << total << " bytes exceeds " << maxMessageSize_;
+        if (bytesRead != 0 && isLogging(kDebug)) {
+            std::ostringstream bytes;
+            bytes << std::hex << std::uppercase << std::setfill('0');
+            for (std::uint32_t i = 0; i < bytesRead; ++i) {
+                bytes << std::setw(2) << unsigned(static_cast<const std::uint8_t*>(buffer)[i]) << ' ';
+            }
+            QV_LOG(kDebug) << bytes.str();
+        }
+    }
+
+    // A message shorter than the caller needs ends the connection. So does an
+    // empty one, which the armed read has consumed: nothing would arm the read
+    // again, and later messages would never signal.
+    if (total < size || total == 0) {
+        QV_LOG(kError) << "Message of " << total << " bytes on " << fullName_ << ", " << size << " needed";
+        close();
+        throw SystemMessageException(MessageId(kMessagePipeError), SystemErrorCode(ERROR_HANDLE_EOF));
+    }
+    return total;
+}
+
+bool IpcPipe::PipeImpl::readPacket(std::vector<std::uint8_t>& buffer) {
+    const std::uint64_t total = peek(nullptr, 0);
+    if (total == 0) {
+        return false;
+    }
+    readPending_ = false;
+    buffer.resize(total);
+    std::uint32_t error = 0;
+    if (!pipe_.read(buffer.data(), static_cast<std::uint32_t>(total), lastTransferred_, error)) {
+        fail("Reading the message failed", error);
+    }
+    QV_ASSERT_CMP(lastTransferred_, ==, total);
+    buffer.resize(std::min<std::uint64_t>(lastTransferred_, total)); // never hand on bytes not read
+
+    if (!ensureReadPending(error)) {
+        // The next peek reports the pipe's own error.
+        QV_LOG(kWarn) << "Read on " << fullName_ << " not armed again";
+        readPending_ = true;
+    }
+    return true;
+}
+
+bool IpcPipe::PipeImpl::writePacket(const std::vector<std::uint8_t>& data) {
+    QV_ASSERT_MSG(invariantHolds(), stateText(getState(), pipe_.isOpen()));
+    QV_ASSERT(!data.empty());
+    std::uint32_t error = 0;
+    const bool started = pipe_.write(data.data(), data.size(), error);
+    if (started && error != ERROR_IO_PENDING) {
+        return true;
+    }
+    if (error == ERROR_IO_PENDING) {
+        if (pipe_.getWaitable(win32::Win32Pipe::kWriteResult).wait(kWriteTimeoutUs)) {
+            // Signalled also when the write failed: ask how it ended.
+            std::uint32_t written = 0;
+            if (pipe_.getOverlappedResult(win32::Win32Pipe::kWriteResult, written, error)) {
+                return true;
+            }
+        } else {
+            QV_LOG(kWarn) << "Write on " << fullName_ << " not finished in time";
+        }
+    }
+    QV_LOG(kError) << "Write on " << fullName_ << " failed: " << SystemErrorCode(error);
+    close();
+    throw SystemMessageException(MessageId(kMessagePipeError), SystemErrorCode(ERROR_BROKEN_PIPE));
+}
+
+ClientImpl::ClientImpl(const std::string& name, const std::string& namePart)
+    : Logged("IpcPipeClientImpl", name + namePart, "", 0x100000, 0), PipeImpl(name, 0) {}
+
+ClientImpl::~ClientImpl() = default;
+
+bool ClientImpl::invariantHolds() const {
+    switch (getState()) {
+    case PipeState::NotCreated:
+    case PipeState::Listening:
+        return true;
+    case PipeState::NotConnected:
+    case PipeState::Disconnected:
+        return !pipe_.isOpen();
+    case PipeState::Connected:
+        return pipe_.isOpen();
+    default:
+        return false;
+    }
+}
+
+bool ClientImpl::connect(std::int64_t timeoutMs, bool quiet) {
+    QV_ASSERT_MSG(invariantHolds(), stateText(getState(), pipe_.isOpen()));
+    if (getState() != PipeState::NotConnected) {
+        return false;
+    }
+
+    auto remaining = static_cast<DWORD>(timeoutMs & 0xFFFFFFFF);
+    for (;;) {
+        // Never 0: that would wait for the server's own default time-out,
+        // which the server chooses, and could hold up the caller's shutdown.
+        if (WaitNamedPipeA(fullName_.c_str(), std::max<DWORD>(remaining, 1))) {
+            break;
+        }
+        const DWORD error = GetLastError();
+        if (remaining == 0 || error != ERROR_FILE_NOT_FOUND) {
+            if (!quiet) {
+                QV_LOG(kError) << "Pipe " << fullName_ << " not available: " << SystemErrorCode(error);
+            }
+            return false;
+        }
+        const DWORD pause = std::min(remaining, kConnectPauseMs);
+        Sleep(pause);
+        remaining -= pause;
+    }
+
+    std::uint32_t error = 0;
+    if (!pipe_.open(fullName_, error) || !pipe_.isOpen()) {
+        // An instance taken by another client, or a server that went away,
+        // is ordinary; a pipe that refuses us is worth one record even when quiet.
+        const bool ordinary = error == ERROR_PIPE_BUSY || error == ERROR_FILE_NOT_FOUND;
+        if (!quiet || (!ordinary && !openFailureLogged_)) {
+            QV_LOG(kError) << "Cannot open " << fullName_ << ": " << SystemErrorCode(error);
+            openFailureLogged_ = openFailureLogged_ || quiet;
+        }
+        return false;
+    }
+
+    setState(PipeState::Connected);
+    if (ensureReadPending(error)) {
+        return true;
+    }
+    close();
+    throw SystemMessageException(MessageId(kMessagePipeError), SystemErrorCode(error));
+}
+
+} // namespace qv::sys

@@ -1,0 +1,63 @@
+#pragma once
+
+// The working half of the pipe facade: the pipe's state against its handle,
+// arming the zero-byte read, peeking, reading and writing whole messages.
+// Same thread rules as the facade (channel/pipe_client.h).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "channel/pipe_client.h"
+#include "channel/win32_pipe.h"
+
+namespace qv::sys {
+
+class IpcPipe::PipeImpl : public StateMachine<PipeState::Enum>, public WinSecurableObject {
+public:
+    ~PipeImpl() override;
+
+    // Whether the state agrees with the pipe handle.
+    virtual bool invariantHolds() const = 0;
+    virtual bool connect(std::int64_t timeoutMs, bool quiet) = 0;
+
+    std::uint64_t peek(void* buffer, std::uint64_t size);
+    bool readPacket(std::vector<std::uint8_t>& buffer);
+    bool writePacket(const std::vector<std::uint8_t>& data);
+    IWaitable& readWaitable();
+    void close();
+
+protected:
+    // `maxMessageSize` 0 means no limit; larger messages are logged, not refused.
+    explicit PipeImpl(const std::string& name, std::uint64_t maxMessageSize);
+
+    void* securedHandle() const override { return pipe_.handle(); }
+
+    // Arms the zero-byte read unless it is armed; false (logged) with the
+    // error when it cannot be.
+    bool ensureReadPending(std::uint32_t& error);
+    // Logs, closes the pipe and throws the pipe error with `error`.
+    [[noreturn]] void fail(const char* what, std::uint32_t error);
+
+    std::uint32_t lastTransferred_ = 0;
+    bool readPending_ = false;
+    std::uint64_t maxMessageSize_;
+    std::string fullName_;
+    win32::Win32Pipe pipe_;
+};
+
+class ClientImpl : public IpcPipe::PipeImpl {
+public:
+    ClientImpl(const std::string& name, const std::string& namePart);
+    ~ClientImpl() override;
+
+    bool invariantHolds() const override;
+    bool connect(std::int64_t timeoutMs, bool quiet) override;
+
+private:
+    // Quiet connects still report, once per client, an open that fails for
+    // another reason than a pipe that is absent or busy.
+    bool openFailureLogged_ = false;
+};
+
+} // namespace qv::sys

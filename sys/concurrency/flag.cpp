@@ -1,0 +1,113 @@
+#include "sys/concurrency/flag.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include <windows.h>
+
+#include <accctrl.h>
+
+#include "sys/errors/exception.h"
+
+namespace qv::sys {
+
+namespace {
+
+class SystemEventCreator : public IEventCreator {
+public:
+    void* createEvent(bool manualReset, bool initiallySet, const char* name, std::uint32_t& error) override {
+        HANDLE handle = CreateEventA(nullptr, manualReset, initiallySet, name);
+        error = handle == nullptr ? GetLastError() : 0;
+        return handle;
+    }
+};
+
+std::atomic<long> g_eventSequence{1};
+std::atomic<bool> g_globalRefusalLogged{false};
+
+std::string hexAddress(const void* address) {
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llX",
+                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(address)));
+    return text;
+}
+
+// What Windows answers a process that lacks the create-global-objects privilege.
+bool isGlobalNamespaceRefusal(std::uint32_t error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_PRIVILEGE_NOT_HELD;
+}
+
+} // namespace
+
+std::string generatedEventName() {
+    const long sequence = g_eventSequence.fetch_add(1);
+    return "QvEv" + std::to_string(GetCurrentProcessId()) + std::to_string(GetCurrentThreadId()) +
+           hexAddress(&g_eventSequence) + "_" + std::to_string(sequence);
+}
+
+Flag::State::State(bool initiallySet, bool manualReset, const std::string& name, bool autoName,
+                   IEventCreator* creator)
+    : Identity("Flag::State"), Logged(), Waitable::State(nullptr), WinSecurableObject(SE_KERNEL_OBJECT) {
+    SystemEventCreator systemCreator;
+    if (creator == nullptr) {
+        creator = &systemCreator;
+    }
+    std::string baseName = name;
+    if (baseName.empty() && autoName) {
+        baseName = generatedEventName();
+    }
+    std::uint32_t error = 0;
+    if (baseName.empty()) {
+        handle_ = creator->createEvent(manualReset, initiallySet, nullptr, error);
+    } else {
+        kernelName_ = "Global\\" + baseName;
+        handle_ = creator->createEvent(manualReset, initiallySet, kernelName_.c_str(), error);
+        if (handle_ == nullptr && isGlobalNamespaceRefusal(error)) {
+            // Nothing outside this process opens these events by name, so a
+            // session-local one serves as well; the run must not fail for it.
+            if (!g_globalRefusalLogged.exchange(true)) {
+                QV_LOG(3) << "No right to create global events (win32 " << error
+                          << "); using session-local names";
+            }
+            kernelName_ = "Local\\" + baseName;
+            handle_ = creator->createEvent(manualReset, initiallySet, kernelName_.c_str(), error);
+        }
+    }
+    if (handle_ == nullptr) {
+        throw SystemError(10, SystemErrorCode(error));
+    }
+    // An event of the same name may already exist in the set state.
+    if (!initiallySet) {
+        ResetEvent(handle_);
+    }
+}
+
+Flag::State::~State() {
+    const DWORD savedError = GetLastError();
+    CloseHandle(handle_);
+    SetLastError(savedError);
+}
+
+Flag::Flag(bool initiallySet, bool manualReset) : Flag(new State(initiallySet, manualReset, "", true)) {}
+
+Flag::~Flag() {
+    delete state_;
+}
+
+void Flag::set() {
+    if (!SetEvent(state_->handle())) {
+        throw SystemError(10, SystemErrorCode(GetLastError()));
+    }
+}
+
+void Flag::reset() {
+    if (!ResetEvent(state_->handle())) {
+        throw SystemError(10, SystemErrorCode(GetLastError()));
+    }
+}
+
+bool Flag::setAccess(const ITrustee& trustee, bool allow, std::uint32_t rights) {
+    return ownState().setAccess(trustee, allow, rights);
+}
+
+} // namespace qv::sys

@@ -1,0 +1,65 @@
+#pragma once
+
+// A FIFO of owned tagged values. Producers on any thread hold lock() around
+// the full test and Add; the single consumer takes values without the lock.
+// Values still queued are deleted by clear() and by the destructor.
+
+#include <cstdint>
+#include <memory>
+
+#include <boost/noncopyable.hpp>
+
+#include "sys/concurrency/critical_section.h"
+#include "sys/concurrency/fifo.h"
+#include "sys/concurrency/tagged_value.h"
+
+namespace qv::sys {
+
+template <std::uint32_t N>
+class TaggedValueFifo : private boost::noncopyable {
+public:
+    using ValueFifo = Fifo<const ITaggedValue*, N, NullSquasher<const ITaggedValue*>>;
+
+    TaggedValueFifo() = default;
+    virtual ~TaggedValueFifo() { clear(); }
+
+    // Producers: queues the value, which the FIFO then owns, unless the FIFO
+    // is full; a value that is not queued is deleted. True when queued.
+    bool offer(std::unique_ptr<const ITaggedValue> value) {
+        CriticalSectionGuard guard(lock_);
+        if (fifo_.isFull()) {
+            return false;
+        }
+        fifo_.Add(value.get());
+        static_cast<void>(value.release()); // the FIFO owns it now
+        return true;
+    }
+
+    // Consumer: the oldest value, now the caller's; null when empty.
+    std::unique_ptr<const ITaggedValue> take() {
+        if (fifo_.isEmpty()) {
+            return nullptr;
+        }
+        std::unique_ptr<const ITaggedValue> value(fifo_.getFirst());
+        fifo_.Remove();
+        return value;
+    }
+
+    // Consumer: removes and deletes every queued value.
+    void clear() {
+        while (!fifo_.isEmpty()) {
+            const ITaggedValue* value = static_cast<const ValueFifo&>(fifo_).getFirst();
+            fifo_.Remove();
+            delete value;
+        }
+    }
+
+    CriticalSection& lock() { return lock_; }
+    ValueFifo& fifo() { return fifo_; }
+
+private:
+    CriticalSection lock_;
+    ValueFifo fifo_;
+};
+
+} // namespace qv::sys

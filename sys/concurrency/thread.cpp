@@ -1,0 +1,202 @@
+#include "sys/concurrency/thread.h"
+
+#include <cstdlib>
+
+#include <windows.h>
+
+#include "sys/errors/error_handlers.h"
+#include "sys/errors/exception.h"
+#include "sys/errors/structured_exception.h"
+
+namespace qv::sys {
+
+namespace {
+
+enum ThreadState : std::uint32_t { kNotCreated = 0, kCreated = 1, kStarted = 2 };
+
+constexpr DWORD kThreadNameException = 0x406D1388;
+
+class TokenHandle : private boost::noncopyable {
+public:
+    TokenHandle() = default;
+    ~TokenHandle() {
+        if (handle_ != nullptr) {
+            CloseHandle(handle_);
+        }
+    }
+    HANDLE* out() { return &handle_; }
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+// A debugger names threads from this exception; without one it must not
+// reach the unhandled-exception path, so one process-wide handler swallows it.
+LONG CALLBACK swallowThreadName(EXCEPTION_POINTERS* pointers) {
+    return pointers->ExceptionRecord->ExceptionCode == kThreadNameException ? EXCEPTION_CONTINUE_EXECUTION
+                                                                            : EXCEPTION_CONTINUE_SEARCH;
+}
+
+void nameForDebugger(const std::string& name, DWORD threadId) {
+    static const PVOID handler = AddVectoredExceptionHandler(1, swallowThreadName);
+    if (handler == nullptr) {
+        return; // nothing would catch it
+    }
+    Sleep(0);
+    struct {
+        DWORD type;
+        LPCSTR name;
+        DWORD threadId;
+        DWORD flags;
+    } info = {0x1000, name.c_str(), threadId, 0};
+    RaiseException(kThreadNameException, 0, sizeof info / sizeof(ULONG_PTR),
+                   reinterpret_cast<const ULONG_PTR*>(&info));
+
+    // Windows 10 keeps a name that debuggers and crash dumps show without the exception.
+    using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    static const auto setDescription = reinterpret_cast<SetDescription>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadDescription")));
+    if (setDescription != nullptr) {
+        setDescription(GetCurrentThread(), std::wstring(name.begin(), name.end()).c_str());
+    }
+}
+
+} // namespace
+
+struct Thread::Record {
+    std::uint32_t state = kNotCreated;
+    HANDLE handle = nullptr;
+    DWORD threadId = 0;
+    std::string name;
+    bool impersonating = false;
+};
+
+struct ThreadEntry {
+    static DWORD WINAPI entry(void* parameter);
+};
+
+DWORD WINAPI ThreadEntry::entry(void* parameter) {
+    Thread& thread = *static_cast<Thread*>(parameter);
+    installStructuredExceptionTranslator();
+    try {
+        const std::string& name = thread.record_->name;
+        Logger::setCurrentThreadName(name.c_str());
+        nameForDebugger(name, GetCurrentThreadId());
+        QV_LOG_AS(thread, 6) << "Thread started: " << name;
+        thread.run();
+    } catch (...) {
+        if (claimFatal()) {
+            // A translated fault was dumped at the fault by the translator
+            // (once the error handlers are installed); a second dump from
+            // here would only show this frame and could replace that one.
+            bool dumpedAtFault = false;
+            try {
+                throw;
+            } catch (const SystemException&) {
+                dumpedAtFault = defaultErrorIdentity() != nullptr;
+            } catch (...) {
+            }
+            if (!dumpedAtFault) {
+                dumpHere(&thread);
+            }
+        }
+        try {
+            QV_LOG_AS(thread, 1) << "Exception escaped the thread body: " << currentExceptionText();
+        } catch (...) {
+            // The process ends either way.
+        }
+        std::abort();
+    }
+    try {
+        removeStructuredExceptionTranslator();
+        Logger::setCurrentThreadName(nullptr);
+    } catch (...) {
+        std::abort();
+    }
+    return 0;
+}
+
+Thread::Thread() : record_(new Record) {
+    record_->name = name() + ":" + instanceId();
+    if (!create()) {
+        throw SystemError(10, SystemErrorCode(GetLastError()));
+    }
+}
+
+Thread::~Thread() {
+    if (record_->handle != nullptr) {
+        CloseHandle(record_->handle);
+        record_->handle = nullptr;
+        record_->state = kNotCreated;
+    }
+}
+
+bool Thread::create() {
+    if (record_->state != kNotCreated) {
+        return record_->state == kCreated;
+    }
+    record_->handle =
+        CreateThread(nullptr, 0, &ThreadEntry::entry, this, CREATE_SUSPENDED, &record_->threadId);
+    if (record_->handle == nullptr) {
+        return false;
+    }
+    const DWORD createError = GetLastError();
+    QV_LOG(6) << "Thread created: " << record_->name << " id " << record_->threadId;
+
+    // A thread does not inherit its creator's impersonation; give it a copy.
+    TokenHandle token;
+    TokenHandle duplicate;
+    if (OpenThreadToken(GetCurrentThread(), MAXIMUM_ALLOWED, TRUE, token.out()) &&
+        DuplicateToken(token.get(), SecurityImpersonation, duplicate.out())) {
+        HANDLE handle = record_->handle;
+        record_->impersonating = SetThreadToken(&handle, duplicate.get()) != FALSE;
+    }
+    SetLastError(createError);
+    record_->state = kCreated;
+    return true;
+}
+
+bool Thread::start() {
+    if (record_->state == kNotCreated && !create()) {
+        return false;
+    }
+    if (record_->state == kCreated) {
+        if (ResumeThread(record_->handle) == static_cast<DWORD>(-1)) {
+            return false;
+        }
+        record_->state = kStarted;
+    }
+    return record_->state == kStarted && WaitForSingleObject(record_->handle, 0) == WAIT_TIMEOUT;
+}
+
+bool Thread::join(std::uint32_t timeout) {
+    if (record_->state != kStarted) {
+        return true;
+    }
+    if (WaitForSingleObject(record_->handle, 0) == WAIT_TIMEOUT) {
+        const DWORD milliseconds =
+            timeout == kJoinForever ? INFINITE : static_cast<DWORD>((std::uint64_t{timeout} + 999) / 1000);
+        if (WaitForSingleObject(record_->handle, milliseconds) == WAIT_TIMEOUT) {
+            return false;
+        }
+    }
+    CloseHandle(record_->handle);
+    record_->handle = nullptr;
+    record_->state = kNotCreated;
+    return true;
+}
+
+std::uint32_t Thread::threadId() const {
+    return record_->threadId;
+}
+
+const std::string& Thread::threadName() const {
+    return record_->name;
+}
+
+bool Thread::isImpersonating() const {
+    return record_->impersonating;
+}
+
+} // namespace qv::sys

@@ -1,0 +1,485 @@
+#include "sys/config/persist_tree.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "sys/errors/exception.h"
+#include "sys/logger/logger.h"
+#include "sys/win32/impersonation.h"
+
+namespace qv::sys {
+
+namespace {
+
+using Logger::kError;
+using Logger::kWarn;
+
+// One process-wide identity for the records of every tree. Made on the first
+// record, so that reads (which the logger itself makes) never create it.
+Logger::Logged& persistLog() {
+    static Logger::Logged log("PersistRegAccess", "");
+    return log;
+}
+
+std::string errorText(LONG code) {
+    return narrowText(systemErrorText(static_cast<std::uint32_t>(code)));
+}
+
+// Owns an open registry key; a predefined root is used but never closed.
+class RegistryKey {
+public:
+    RegistryKey() = default;
+    static RegistryKey owned(HKEY key) { return RegistryKey(key, true); }
+    static RegistryKey root(HKEY key) { return RegistryKey(key, false); }
+    RegistryKey(RegistryKey&& other) noexcept
+        : key_(std::exchange(other.key_, nullptr)), owned_(std::exchange(other.owned_, false)) {}
+    RegistryKey& operator=(RegistryKey&& other) noexcept {
+        if (this != &other) {
+            close();
+            key_ = std::exchange(other.key_, nullptr);
+            owned_ = std::exchange(other.owned_, false);
+        }
+        return *this;
+    }
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+    ~RegistryKey() { close(); }
+
+    HKEY get() const { return key_; }
+    explicit operator bool() const { return key_ != nullptr; }
+
+private:
+    RegistryKey(HKEY key, bool owned) : key_(key), owned_(owned) {}
+    void close() {
+        if (key_ != nullptr && owned_) {
+            RegCloseKey(key_);
+        }
+        key_ = nullptr;
+    }
+
+    HKEY key_ = nullptr;
+    bool owned_ = false;
+};
+
+enum class Access { Read, Create, Delete };
+
+constexpr REGSAM kReadAccess = 0x20019;   // KEY_READ
+constexpr REGSAM kCreateAccess = 0x2001F; // KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY
+constexpr REGSAM kDeleteAccess = 0x30006; // DELETE | READ_CONTROL | KEY_SET_VALUE | KEY_CREATE_SUB_KEY
+
+REGSAM accessMask(Access access) {
+    switch (access) {
+    case Access::Read:
+        return kReadAccess;
+    case Access::Create:
+        return kCreateAccess;
+    case Access::Delete:
+        return kDeleteAccess;
+    }
+    throw PersistBadFlags();
+}
+
+// Opens (or creates) each component of `path` below `start` in turn. On
+// failure the key is empty and `error` holds the failing component's code.
+RegistryKey openPath(RegistryKey start, const PersistTreeState::Path& path, Access access, bool volatileKeys,
+                     LONG& error) {
+    RegistryKey current = std::move(start);
+    for (const std::string& component : path) {
+        HKEY next = nullptr;
+        if (access == Access::Create) {
+            error = RegCreateKeyExA(current.get(), component.c_str(), 0, nullptr,
+                                    volatileKeys ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE,
+                                    accessMask(access), nullptr, &next, nullptr);
+        } else {
+            error = RegOpenKeyExA(current.get(), component.c_str(), 0, accessMask(access), &next);
+        }
+        if (error != ERROR_SUCCESS) {
+            return RegistryKey();
+        }
+        current = RegistryKey::owned(next);
+    }
+    error = ERROR_SUCCESS;
+    return current;
+}
+
+class LoggedOnUserHive : public PersistUserHive {
+public:
+    explicit LoggedOnUserHive(std::shared_ptr<win32::UserImpersonatorFactory> factory)
+        : factory_(std::move(factory)) {}
+
+    std::unique_ptr<win32::UserImpersonator> impersonate() override {
+        return win32::impersonate(factory_.get());
+    }
+
+    long open(std::uint32_t access, void*& key) override {
+        HKEY hive = nullptr;
+        const LONG error = RegOpenCurrentUser(access, &hive);
+        key = hive;
+        return error;
+    }
+
+private:
+    std::shared_ptr<win32::UserImpersonatorFactory> factory_;
+};
+
+// Registry value names may have up to 16383 characters; in a multi-byte code
+// page each may take two bytes.
+constexpr DWORD kValueNameBuffer = 32768;
+// Key names have at most 255 characters.
+constexpr DWORD kKeyNameBuffer = 256;
+
+// Takes the values of `key` into `snapshot`: strings, and DWORDs as unsigned
+// decimal text when asked. Ends at the first index the registry refuses.
+void readValues(HKEY key, bool withDwords, PersistSnapshot& snapshot) {
+    std::vector<char> name(kValueNameBuffer);
+    std::vector<char> data(256);
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = 0;
+        DWORD type = REG_NONE;
+        DWORD size = 0;
+        LONG error = ERROR_MORE_DATA;
+        // The data are fetched into a zeroed buffer one byte longer than the
+        // registry is told, so a string always ends in a zero. A value that
+        // grows between two calls gets a few more tries.
+        for (int attempt = 0; attempt < 4 && error == ERROR_MORE_DATA; ++attempt) {
+            if (size + 1 > data.size()) {
+                data.resize(size + 1);
+            }
+            std::fill(data.begin(), data.end(), '\0');
+            nameLength = kValueNameBuffer;
+            size = static_cast<DWORD>(data.size() - 1);
+            error = RegEnumValueA(key, index, name.data(), &nameLength, nullptr, &type,
+                                  reinterpret_cast<BYTE*>(data.data()), &size);
+        }
+        if (error == ERROR_NO_MORE_ITEMS) {
+            return;
+        }
+        if (error != ERROR_SUCCESS && error != ERROR_MORE_DATA) {
+            // The enumeration itself failed: later indexes would fail alike.
+            snapshot.addIssue(
+                {std::string(), PersistIssue::Kind::Unreadable, static_cast<std::uint32_t>(error)});
+            return;
+        }
+        const std::string valueName(name.data(), std::min(nameLength, kValueNameBuffer - 1));
+        if (error == ERROR_MORE_DATA) {
+            snapshot.addIssue({valueName, PersistIssue::Kind::Unreadable, static_cast<std::uint32_t>(error)});
+            continue;
+        }
+        if (type == REG_SZ) {
+            snapshot.put(valueName, std::string(data.data()));
+            if (size > 0 && data[size - 1] != '\0') {
+                snapshot.addIssue({valueName, PersistIssue::Kind::Unterminated, size});
+            }
+        } else if (type == REG_DWORD && withDwords) {
+            if (size == sizeof(DWORD)) {
+                DWORD value = 0;
+                std::memcpy(&value, data.data(), sizeof value);
+                snapshot.put(valueName, std::to_string(value));
+            } else {
+                snapshot.addIssue({valueName, PersistIssue::Kind::BadSize, size});
+            }
+        } else {
+            snapshot.addIssue({valueName, PersistIssue::Kind::WrongType, type});
+        }
+    }
+}
+
+// Subkeys are entered after the values, so a subkey hides a value of the same name.
+void readSubkeys(HKEY key, PersistSnapshot& snapshot) {
+    char name[kKeyNameBuffer];
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = kKeyNameBuffer;
+        const LONG error = RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
+        if (error != ERROR_SUCCESS) {
+            if (error != ERROR_NO_MORE_ITEMS) {
+                snapshot.addIssue(
+                    {std::string(), PersistIssue::Kind::Unreadable, static_cast<std::uint32_t>(error)});
+            }
+            return;
+        }
+        snapshot.putChild(std::string(name, nameLength));
+    }
+}
+
+const char* hiveText(PersistFlags flags) {
+    switch (flags) {
+    case kPersistMachine:
+    case kPersistNetworkCopy:
+        return "HKEY_LOCAL_MACHINE";
+    case kPersistUser:
+        return "HKEY_CURRENT_USER";
+    default:
+        return "Persist Flag Error";
+    }
+}
+
+// Reads `text` like atoi, but held to the 32-bit range instead of overflowing.
+std::int32_t leadingInt(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    std::int64_t value = 0;
+    constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = std::min(kLimit, value * 10 + (text[i] - '0'));
+    }
+    value = negative ? -value : std::min(value, kLimit - 1);
+    return static_cast<std::int32_t>(value);
+}
+
+} // namespace
+
+// --- PersistSnapshot ---
+
+bool PersistSnapshot::hasValue(const std::string& name) const {
+    const auto found = entries_.find(name);
+    return found != entries_.end() && found->second.leaf;
+}
+
+bool PersistSnapshot::hasChild(const std::string& name) const {
+    const auto found = entries_.find(name);
+    return found != entries_.end() && !found->second.leaf;
+}
+
+const std::string& PersistSnapshot::getString(const std::string& name) const {
+    const auto found = entries_.find(name);
+    if (found == entries_.end()) {
+        throw PersistNotFound();
+    }
+    if (!found->second.leaf) {
+        throw PersistBadLeaf();
+    }
+    return found->second.text;
+}
+
+std::int32_t PersistSnapshot::getInt(const std::string& name) const {
+    return leadingInt(getString(name));
+}
+
+std::string PersistSnapshot::getString(const std::string& name, const std::string& fallback) const {
+    return contains(name) ? getString(name) : fallback;
+}
+
+std::int32_t PersistSnapshot::getInt(const std::string& name, std::int32_t fallback) const {
+    return contains(name) ? getInt(name) : fallback;
+}
+
+bool PersistSnapshot::getBool(const std::string& name, bool fallback) const {
+    if (!contains(name)) {
+        return fallback;
+    }
+    const std::string& text = getString(name);
+    return !text.empty() && (text[0] == 'y' || text[0] == 'Y' || text[0] == 't' || text[0] == 'T');
+}
+
+void PersistSnapshot::put(const std::string& name, const std::string& text) {
+    erase(name);
+    entries_.emplace(name, PersistEntry{true, text});
+}
+
+void PersistSnapshot::putChild(const std::string& name) {
+    erase(name);
+    entries_.emplace(name, PersistEntry{false, std::string()});
+}
+
+void PersistSnapshot::erase(const std::string& name) {
+    entries_.erase(name);
+    issues_.erase(std::remove_if(issues_.begin(), issues_.end(),
+                                 [&name](const PersistIssue& issue) { return issue.name == name; }),
+                  issues_.end());
+}
+
+const PersistIssue* PersistSnapshot::issue(const std::string& name) const {
+    for (const PersistIssue& issue : issues_) {
+        if (issue.name == name) {
+            return &issue;
+        }
+    }
+    return nullptr;
+}
+
+// --- PersistTreeState ---
+
+std::shared_ptr<PersistUserHive> loggedOnUserHive(std::shared_ptr<win32::UserImpersonatorFactory> factory) {
+    return std::make_shared<LoggedOnUserHive>(std::move(factory));
+}
+
+PersistTreeState::PersistTreeState(Path mainPath, Path alternatePath,
+                                   std::shared_ptr<PersistUserHive> userHive, bool volatileKeys)
+    : mainPath_(std::move(mainPath)), alternatePath_(std::move(alternatePath)),
+      userHive_(std::move(userHive)), volatileKeys_(volatileKeys) {}
+
+std::unique_ptr<PersistTreeState> PersistTreeState::child(const std::string& name) const {
+    Path main = mainPath_;
+    main.push_back(name);
+    Path alternate = mainPath_;
+    alternate.push_back("Network Persist Settings");
+    alternate.push_back(name);
+    return std::make_unique<PersistTreeState>(std::move(main), std::move(alternate), userHive_,
+                                              volatileKeys_);
+}
+
+std::string PersistTreeState::description(PersistFlags flags) const {
+    std::string text = hiveText(flags);
+    for (const std::string& component : flags == kPersistNetworkCopy ? alternatePath_ : mainPath_) {
+        text += '\\' + component;
+    }
+    return text;
+}
+
+PersistSnapshot PersistTreeState::read(PersistFlags flags, bool withDwords) const {
+    PersistSnapshot snapshot;
+    LONG error = ERROR_SUCCESS;
+    RegistryKey key;
+    if (flags == kPersistMachine || flags == kPersistNetworkCopy) {
+        key = openPath(RegistryKey::root(HKEY_LOCAL_MACHINE),
+                       flags == kPersistMachine ? mainPath_ : alternatePath_, Access::Read, volatileKeys_,
+                       error);
+        if (key) {
+            readValues(key.get(), withDwords, snapshot);
+            readSubkeys(key.get(), snapshot);
+        }
+        return snapshot;
+    }
+    if (flags != kPersistUser) {
+        throw PersistBadFlags();
+    }
+    std::unique_ptr<win32::UserImpersonator> impersonator;
+    try {
+        impersonator = userHive_->impersonate();
+    } catch (const Exception&) {
+        return snapshot; // we cannot act as the user, so there is no user hive to read
+    }
+    void* hive = nullptr;
+    if (userHive_->open(kCreateAccess, hive) != ERROR_SUCCESS) {
+        return snapshot;
+    }
+    key =
+        openPath(RegistryKey::owned(static_cast<HKEY>(hive)), mainPath_, Access::Read, volatileKeys_, error);
+    if (key) {
+        readValues(key.get(), withDwords, snapshot);
+        readSubkeys(key.get(), snapshot);
+    }
+    key = RegistryKey(); // closed while still acting as the user
+    return snapshot;
+}
+
+void PersistTreeState::write(const PersistSnapshot& snapshot, PersistFlags flags) const {
+    if (flags != kPersistMachine && flags != kPersistUser && flags != kPersistNetworkCopy) {
+        throw PersistBadFlags();
+    }
+    Logger::Logged& log = persistLog();
+    const std::string place = description(flags);
+    std::unique_ptr<win32::UserImpersonator> impersonator;
+    RegistryKey start = RegistryKey::root(HKEY_LOCAL_MACHINE);
+    if (flags == kPersistUser) {
+        void* hive = nullptr;
+        LONG error = ERROR_SUCCESS;
+        try {
+            impersonator = userHive_->impersonate();
+            error = userHive_->open(kCreateAccess, hive);
+        } catch (const Exception& e) {
+            QV_LOG_AS(log, kError) << "cannot act as the logged-on user to write " << place << ": "
+                                   << narrowText(e.text());
+            throw PersistBadAccess();
+        }
+        if (error != ERROR_SUCCESS) {
+            // Without a user hive nothing is written; the caller must know.
+            QV_LOG_AS(log, kWarn) << "no logged-on user's hive: " << errorText(error);
+            QV_LOG_AS(log, kWarn) << "settings not written to " << place;
+            throw PersistBadAccess();
+        }
+        start = RegistryKey::owned(static_cast<HKEY>(hive));
+    }
+    LONG error = ERROR_SUCCESS;
+    const RegistryKey key =
+        openPath(std::move(start), flags == kPersistNetworkCopy ? alternatePath_ : mainPath_, Access::Create,
+                 volatileKeys_, error);
+    if (!key) {
+        QV_LOG_AS(log, kError) << "cannot open " << place << ": " << errorText(error);
+        throw PersistBadAccess();
+    }
+    for (const auto& [name, entry] : snapshot.entries()) {
+        if (!entry.leaf) {
+            continue;
+        }
+        // With its terminating zero, as every reader of a REG_SZ expects.
+        const LONG setError = RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ,
+                                             reinterpret_cast<const BYTE*>(entry.text.c_str()),
+                                             static_cast<DWORD>(entry.text.size() + 1));
+        if (setError != ERROR_SUCCESS) {
+            QV_LOG_AS(log, kError) << "cannot set " << place << '\\' << name << ": " << errorText(setError);
+        }
+    }
+}
+
+void PersistTreeState::remove(const std::string& name, PersistFlags flags, bool recursive) const {
+    if (flags != kPersistMachine && flags != kPersistUser && flags != kPersistNetworkCopy) {
+        throw PersistBadFlags();
+    }
+    std::unique_ptr<win32::UserImpersonator> impersonator;
+    RegistryKey start = RegistryKey::root(HKEY_LOCAL_MACHINE);
+    if (flags == kPersistUser) {
+        void* hive = nullptr;
+        try {
+            impersonator = userHive_->impersonate();
+        } catch (const Exception&) {
+            return;
+        }
+        if (userHive_->open(kDeleteAccess, hive) != ERROR_SUCCESS) {
+            return;
+        }
+        start = RegistryKey::owned(static_cast<HKEY>(hive));
+    }
+    LONG error = ERROR_SUCCESS;
+    const RegistryKey key =
+        openPath(std::move(start), flags == kPersistNetworkCopy ? alternatePath_ : mainPath_, Access::Delete,
+                 volatileKeys_, error);
+    if (!key) {
+        return;
+    }
+    RegDeleteValueA(key.get(), name.c_str());
+    if (recursive) {
+        SHDeleteKeyA(key.get(), name.c_str());
+    } else {
+        RegDeleteKeyA(key.get(), name.c_str());
+    }
+}
+
+// --- PersistTree ---
+
+PersistTree::PersistTree(const std::string& name, bool volatileKeys,
+                         std::shared_ptr<PersistUserHive> userHive)
+    : state_(PersistTreeState({"Software", "Quorvane"}, {}, std::move(userHive), volatileKeys).child(name)) {}
+
+PersistTree::PersistTree(const PersistTree& parent, const std::string& childName)
+    : state_(parent.state_->child(childName)) {}
+
+PersistTree::~PersistTree() = default;
+
+PersistSnapshot PersistTree::read(PersistFlags flags, bool withDwords) const {
+    return state_->read(flags, withDwords);
+}
+
+void PersistTree::write(const PersistSnapshot& snapshot, PersistFlags flags) const {
+    state_->write(snapshot, flags);
+}
+
+void PersistTree::remove(const std::string& name, PersistFlags flags, bool recursive) const {
+    state_->remove(name, flags, recursive);
+}
+
+} // namespace qv::sys

@@ -1,0 +1,340 @@
+#include "sys/config/registry_key_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include <windows.h>
+
+namespace qv::sys::win32::registry {
+
+#define QV_REGISTRY_COPY_SLOTS(Class)                                                                        \
+    std::unique_ptr<Exception> Class::clone() const {                                                        \
+        return std::make_unique<Class>(*this);                                                               \
+    }                                                                                                        \
+    void Class::rethrow() const {                                                                            \
+        throw Class(*this);                                                                                  \
+    }
+
+QV_REGISTRY_COPY_SLOTS(RegistryException)
+QV_REGISTRY_COPY_SLOTS(InvalidKeyNameException)
+QV_REGISTRY_COPY_SLOTS(KeyDoesNotExistException)
+QV_REGISTRY_COPY_SLOTS(AccessDeniedException)
+QV_REGISTRY_COPY_SLOTS(CannotOpenKeyException)
+QV_REGISTRY_COPY_SLOTS(CannotReadValueException)
+QV_REGISTRY_COPY_SLOTS(InvalidHandleException)
+
+#undef QV_REGISTRY_COPY_SLOTS
+
+namespace {
+
+// Values at or beyond this size are refused rather than read.
+constexpr DWORD kValueSizeLimit = 0x100000;
+
+// Owns one open registry key. RegCloseKey keeps the caller's last error.
+class UniqueHkey {
+public:
+    UniqueHkey() = default;
+    explicit UniqueHkey(HKEY key) : key_(key) {}
+    ~UniqueHkey() { reset(); }
+    UniqueHkey(UniqueHkey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
+    UniqueHkey& operator=(UniqueHkey&& other) noexcept {
+        if (this != &other) {
+            reset();
+            key_ = std::exchange(other.key_, nullptr);
+        }
+        return *this;
+    }
+    UniqueHkey(const UniqueHkey&) = delete;
+    UniqueHkey& operator=(const UniqueHkey&) = delete;
+
+    HKEY get() const { return key_; }
+    HKEY* put() {
+        reset();
+        return &key_;
+    }
+    void reset() {
+        if (key_ != nullptr) {
+            const DWORD lastError = GetLastError();
+            RegCloseKey(key_);
+            SetLastError(lastError);
+            key_ = nullptr;
+        }
+    }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+HKEY rootFromName(const std::wstring& name) {
+    struct Root {
+        const wchar_t* name;
+        HKEY key;
+    };
+    static const Root roots[] = {
+        {L"HKCR", HKEY_CLASSES_ROOT},  {L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+        {L"HKCU", HKEY_CURRENT_USER},  {L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+        {L"HKLM", HKEY_LOCAL_MACHINE}, {L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+        {L"HKU", HKEY_USERS},          {L"HKEY_USERS", HKEY_USERS},
+    };
+    for (const Root& root : roots) {
+        if (name == root.name) {
+            return root.key;
+        }
+    }
+    throw InvalidKeyNameException(ERROR_PATH_NOT_FOUND);
+}
+
+UniqueHkey openKey(const std::wstring& path, REGSAM access, HANDLE userToken) {
+    const std::size_t separator = path.find(L'\\');
+    const std::wstring rootName = path.substr(0, separator);
+    const std::wstring subPath =
+        separator == std::wstring::npos ? std::wstring() : path.substr(separator + 1);
+    HKEY root = rootFromName(rootName);
+
+    UniqueHkey userClasses;
+    if (root == HKEY_CLASSES_ROOT && userToken != nullptr) {
+        const LONG status = RegOpenUserClassesRoot(userToken, 0, access, userClasses.put());
+        if (status != ERROR_SUCCESS) {
+            throw CannotOpenKeyException(static_cast<std::uint32_t>(status));
+        }
+        root = userClasses.get();
+    }
+
+    // An empty sub-path opens the root itself again.
+    UniqueHkey key;
+    const LONG status = RegOpenKeyExW(root, subPath.c_str(), 0, access, key.put());
+    switch (status) {
+    case ERROR_SUCCESS:
+        return key;
+    case ERROR_FILE_NOT_FOUND:
+        throw KeyDoesNotExistException(ERROR_FILE_NOT_FOUND);
+    case ERROR_ACCESS_DENIED:
+        throw AccessDeniedException(ERROR_ACCESS_DENIED);
+    default:
+        throw CannotOpenKeyException(static_cast<std::uint32_t>(status));
+    }
+}
+
+// The raw data of one value, at most kValueSizeLimit bytes; the type is not checked.
+std::vector<BYTE> queryValue(HKEY key, const std::wstring& valueName) {
+    std::vector<BYTE> data(16);
+    for (;;) {
+        DWORD size = static_cast<DWORD>(data.size());
+        const LONG status = RegQueryValueExW(key, valueName.c_str(), nullptr, nullptr, data.data(), &size);
+        if (status == ERROR_SUCCESS) {
+            data.resize(std::min<std::size_t>(size, data.size()));
+            return data;
+        }
+        if (status != ERROR_MORE_DATA || size >= kValueSizeLimit) {
+            throw CannotReadValueException(static_cast<std::uint32_t>(status));
+        }
+        // Twice the reported size leaves room for a value that grows meanwhile.
+        data.assign(static_cast<std::size_t>(size) * 2, 0);
+    }
+}
+
+// Malformed data (as opposed to a missing key or value) deserves a warning.
+bool isMalformedValue(const RegistryException& e) {
+    return dynamic_cast<const CannotReadValueException*>(&e) != nullptr &&
+           (e.code() == ERROR_INTERNAL_ERROR || e.code() == ERROR_MORE_DATA);
+}
+
+} // namespace
+
+RegistryKeyReader::RegistryKeyReader(std::wstring keyPath, std::uint32_t accessMask, void* userToken)
+    : Logged("RegistryKeyReader", ""), keyPath_(std::move(keyPath)), accessMask_(accessMask),
+      userToken_(userToken) {}
+
+RegistryKeyReader::~RegistryKeyReader() = default;
+
+void RegistryKeyReader::setKeyPath(const std::wstring& path) {
+    keyPath_ = path;
+}
+
+std::uint32_t RegistryKeyReader::dwordValue(const std::wstring& valueName) const {
+    const UniqueHkey key = openKey(keyPath_, accessMask_, userToken_);
+    const std::vector<BYTE> data = queryValue(key.get(), valueName);
+    if (data.size() != sizeof(std::uint32_t)) {
+        throw CannotReadValueException(ERROR_INTERNAL_ERROR);
+    }
+    return static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
+           static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+}
+
+std::wstring RegistryKeyReader::stringValue(const std::wstring& valueName) const {
+    const UniqueHkey key = openKey(keyPath_, accessMask_, userToken_);
+    const std::vector<BYTE> data = queryValue(key.get(), valueName);
+    // Registry strings need not be terminated, and an odd last byte is no character.
+    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
+    const std::size_t end = text.find(L'\0');
+    if (end != std::wstring::npos) {
+        text.resize(end);
+    }
+    return text;
+}
+
+bool RegistryKeyReader::readDword(const std::wstring& valueName, std::uint32_t& value) {
+    try {
+        value = dwordValue(valueName);
+        return true;
+    } catch (const RegistryException& e) {
+        const Logger::Level level = isMalformedValue(e) ? Logger::kWarn : Logger::kDebug;
+        QV_LOG(level) << "DWORD " << narrowText(valueName) << " of " << narrowText(keyPath_)
+                      << " unread: " << narrowText(e.text());
+        return false;
+    }
+}
+
+bool RegistryKeyReader::readString(const std::wstring& valueName, std::wstring& value) {
+    try {
+        value = stringValue(valueName);
+        return true;
+    } catch (const RegistryException& e) {
+        const Logger::Level level = isMalformedValue(e) ? Logger::kWarn : Logger::kDebug;
+        QV_LOG(level) << "string " << narrowText(valueName) << " of " << narrowText(keyPath_)
+                      << " unread: " << narrowText(e.text());
+        return false;
+    }
+}
+
+bool RegistryKeyReader::readBool(const std::wstring& valueName, bool& value) {
+    std::uint32_t number = 0;
+    if (!readDword(valueName, number)) {
+        return false;
+    }
+    value = number != 0;
+    return true;
+}
+
+bool RegistryKeyReader::keyExists(const std::wstring& path) {
+    try {
+        openKey(path, accessMask_, userToken_);
+        return true;
+    } catch (const RegistryException&) {
+        return false;
+    }
+}
+
+} // namespace qv::sys::win32::registry
+
+namespace qv::sys::win32 {
+
+std::optional<std::uint32_t> parseBuildNumber(const std::wstring& text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t number = 0;
+    for (const wchar_t c : text) {
+        if (c < L'0' || c > L'9') {
+            return std::nullopt;
+        }
+        number = number * 10 + static_cast<std::uint64_t>(c - L'0');
+        if (number > 0xFFFFFFFFu) {
+            return std::nullopt;
+        }
+    }
+    return static_cast<std::uint32_t>(number);
+}
+
+std::optional<std::uint32_t> windowsBuildNumber() {
+    static const std::optional<std::uint32_t> build = [] {
+        registry::RegistryKeyReader reader(L"HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+                                           registry::kKeyQueryValue);
+        std::wstring text;
+        return reader.readString(L"CurrentBuildNumber", text) ? parseBuildNumber(text) : std::nullopt;
+    }();
+    return build;
+}
+
+namespace {
+
+class SystemVersionProbe : public IWindowsVersionProbe {
+public:
+    bool atLeast(std::uint32_t major, std::uint32_t minor) const override {
+        OSVERSIONINFOEXW info{};
+        info.dwOSVersionInfoSize = sizeof(info);
+        info.dwMajorVersion = major;
+        info.dwMinorVersion = minor;
+        info.wServicePackMajor = 0;
+        DWORDLONG mask = 0;
+        mask = VerSetConditionMask(mask, VER_MAJORVERSION, VER_GREATER_EQUAL);
+        mask = VerSetConditionMask(mask, VER_MINORVERSION, VER_GREATER_EQUAL);
+        mask = VerSetConditionMask(mask, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
+        return VerifyVersionInfoW(&info, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, mask) !=
+               FALSE;
+    }
+
+    bool isServer() const override {
+        OSVERSIONINFOEXW info{};
+        info.dwOSVersionInfoSize = sizeof(info);
+        info.wProductType = VER_NT_WORKSTATION;
+        const DWORDLONG mask = VerSetConditionMask(0, VER_PRODUCT_TYPE, VER_EQUAL);
+        return VerifyVersionInfoW(&info, VER_PRODUCT_TYPE, mask) == FALSE;
+    }
+
+    std::uint32_t productType() const override {
+        OSVERSIONINFOEXA info{};
+        info.dwOSVersionInfoSize = sizeof(info);
+        if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info))) {
+            throw SystemErrorCodeException(GetLastError());
+        }
+        DWORD type = 0;
+        GetProductInfo(info.dwMajorVersion, info.dwMinorVersion, info.wServicePackMajor,
+                       info.wServicePackMinor, &type);
+        return type;
+    }
+
+    std::optional<std::uint32_t> buildNumber() const override { return windowsBuildNumber(); }
+};
+
+} // namespace
+
+std::uint32_t windowsVersionCode(const IWindowsVersionProbe& probe) {
+    if (probe.atLeast(10, 1)) {
+        return 16;
+    }
+    if (probe.atLeast(10, 0)) {
+        const std::optional<std::uint32_t> build = probe.buildNumber();
+        if (build && *build >= 16300) {
+            return 15;
+        }
+        if (build && *build >= 15064) {
+            return 14;
+        }
+        if (build && *build >= 14394) {
+            return 13;
+        }
+        if (build && *build >= 10587) {
+            return 12;
+        }
+        return 11;
+    }
+    if (probe.atLeast(6, 3)) {
+        return 10;
+    }
+    if (probe.atLeast(6, 2)) {
+        return 9;
+    }
+    if (probe.atLeast(6, 1)) {
+        if (!probe.isServer()) {
+            return 6;
+        }
+        return probe.productType() == PRODUCT_SOLUTION_EMBEDDEDSERVER ? 8 : 7;
+    }
+    if (probe.atLeast(6, 0)) {
+        return probe.isServer() ? 5 : 4;
+    }
+    if (probe.atLeast(5, 1)) {
+        return probe.isServer() ? 3 : 2;
+    }
+    return 1;
+}
+
+std::uint32_t windowsVersionCode() {
+    return windowsVersionCode(SystemVersionProbe());
+}
+
+} // namespace qv::sys::win32

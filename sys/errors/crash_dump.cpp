@@ -1,0 +1,185 @@
+// Minidump files and where they go. Everything here runs on failure paths:
+// a step that fails costs a level-2 record (or the dump), never a throw.
+
+#include <cstdio>
+
+#include <windows.h>
+
+#include <dbghelp.h>
+
+#include "sys/config/program_options.h"
+#include "sys/errors/quiet_log.h"
+#include "sys/errors/structured_exception.h"
+
+namespace qv::sys {
+
+namespace {
+
+// Owns a file or directory handle; invalid is INVALID_HANDLE_VALUE. Closing
+// keeps the caller's last error.
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : handle_(handle) {}
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle() {
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            const DWORD lastError = GetLastError();
+            CloseHandle(handle_);
+            SetLastError(lastError);
+        }
+    }
+    explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+std::string modulePath() {
+    char path[261] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (length == 0) {
+        throw SystemError(1, SystemErrorCode(GetLastError()));
+    }
+    if (length >= sizeof path) {
+        throw SystemError(1, SystemErrorCode(ERROR_FILENAME_EXCED_RANGE));
+    }
+    return std::string(path, length);
+}
+
+// A directory a dump can be created in; it is never created here.
+bool usableDirectory(const std::string& directory) {
+    if (directory.empty()) {
+        return false;
+    }
+    const FileHandle handle(CreateFileA(directory.c_str(), FILE_ADD_FILE, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL,
+                                        nullptr));
+    return static_cast<bool>(handle);
+}
+
+std::string temporaryDirectory() {
+    char path[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathA(sizeof path, path);
+    return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
+}
+
+std::string windowsTempDirectory() {
+    wchar_t path[MAX_PATH + 1] = {};
+    const UINT length = GetSystemWindowsDirectoryW(path, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) {
+        return std::string();
+    }
+    return narrowText(std::wstring(path, length)) + "\\TEMP\\Quorvane\\";
+}
+
+std::string executableDirectory() {
+    try {
+        const std::string path = modulePath();
+        return path.substr(0, path.find_last_of("\\/") + 1);
+    } catch (const Exception&) {
+        return std::string();
+    }
+}
+
+// Dump file names are appended to the location as they are, so a setting
+// written without its final backslash still names the directory.
+std::string asDirectory(std::string directory) {
+    if (!directory.empty() && directory.back() != '\\' && directory.back() != '/') {
+        directory += '\\';
+    }
+    return directory;
+}
+
+} // namespace
+
+std::string executableBaseName() {
+    std::string name = modulePath();
+    name.erase(0, name.find_last_of("\\/") + 1);
+    const auto dot = name.rfind('.');
+    if (dot != std::string::npos) {
+        name.resize(dot);
+    }
+    return name;
+}
+
+std::string debugLocation(bool preferTemp) {
+    if (preferTemp) {
+        std::string temp = temporaryDirectory();
+        if (usableDirectory(temp)) {
+            return temp;
+        }
+    }
+    for (std::string candidate : {windowsTempDirectory(), asDirectory(option::debugLocationSetting()),
+                                  executableDirectory(), temporaryDirectory()}) {
+        if (usableDirectory(candidate)) {
+            return candidate;
+        }
+    }
+    return std::string();
+}
+
+std::string crashDumpPath(const std::string& base, bool uniqueNames, const DumpTime& now) {
+    if (!uniqueNames) {
+        return base + ".dmp";
+    }
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%u%02u%02u-%02u%02u%02u_%03u", now.year, now.month, now.day, now.hour,
+                  now.minute, now.second, now.milliseconds);
+    std::string path = base + stamp + ".dmp";
+    for (int n = 1; n <= 10; ++n) {
+        // Creating the file claims the name: a dump of another thread in the
+        // same millisecond finds it taken and moves on.
+        const FileHandle claimed(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (claimed || GetLastError() != ERROR_FILE_EXISTS) {
+            return path;
+        }
+        path = base + stamp + "-" + std::to_string(n) + ".dmp";
+    }
+    return path;
+}
+
+void writeCrashDump(const Logger::Logged* logged, _EXCEPTION_POINTERS* exceptionPointers) {
+    try {
+        std::string base = debugLocation(false);
+        try {
+            base += executableBaseName();
+        } catch (const Exception& e) {
+            // A dump under a made-up name is still worth more than none.
+            QV_LOG_QUIETLY(logged, Logger::kError,
+                           "No executable name for the dump: " << narrowText(e.text()));
+            base += "crash";
+        }
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        const DumpTime time{now.wYear,   now.wMonth,  now.wDay,         now.wHour,
+                            now.wMinute, now.wSecond, now.wMilliseconds};
+        writeMiniDump(logged, crashDumpPath(base, option::uniqueDumpFilesSetting(), time), exceptionPointers);
+    } catch (...) {
+        QV_LOG_QUIETLY(logged, Logger::kError, "Crash dump failed");
+    }
+}
+
+void writeMiniDump(const Logger::Logged* logged, const std::string& path,
+                   _EXCEPTION_POINTERS* exceptionPointers) {
+    const FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        QV_LOG_QUIETLY(logged, Logger::kError,
+                       "Cannot create the dump file \"" << path << "\": " << SystemErrorCode(error));
+        return;
+    }
+    MINIDUMP_EXCEPTION_INFORMATION information{GetCurrentThreadId(), exceptionPointers, TRUE};
+    if (MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file.get(), MiniDumpNormal,
+                          exceptionPointers != nullptr ? &information : nullptr, nullptr, nullptr)) {
+        QV_LOG_QUIETLY(logged, Logger::kError, "Crash dump written to \"" << path << "\"");
+    } else {
+        const DWORD error = GetLastError();
+        QV_LOG_QUIETLY(logged, Logger::kError, "Writing the crash dump failed: " << SystemErrorCode(error));
+    }
+}
+
+} // namespace qv::sys

@@ -1,0 +1,130 @@
+#include "sys/errors/error_handlers.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <exception>
+#include <mutex>
+
+#include <windows.h>
+
+#include "sys/errors/quiet_log.h"
+#include "sys/errors/runtime_abort.h"
+#include "sys/errors/structured_exception.h"
+
+namespace qv::sys {
+
+namespace {
+
+std::atomic<bool> g_fatalClaimed{false};
+std::atomic<const Logger::Logged*> g_defaultIdentity{nullptr};
+// Set by installErrorHandlers: before it, the runtime hooks only end the process.
+std::atomic<bool (*)()> g_claimFatal{nullptr};
+// The handler SIGABRT had before ours; kept, as the runtime hands it back to no one.
+std::atomic<void (*)(int)> g_previousAbortHandler{nullptr};
+
+void terminateHandler() {
+    if (claimFatal()) {
+        const Logger::Logged* logged = defaultErrorIdentity();
+        QV_LOG_QUIETLY(logged, Logger::kFatal, "Terminate handler called: the process ends");
+        dumpHere(logged);
+    }
+    std::abort();
+}
+
+// abort() goes on to end the process with exit status 3 when this returns.
+void abortSignalHandler(int) {
+    if (claimFatal()) {
+        const Logger::Logged* logged = defaultErrorIdentity();
+        QV_LOG_QUIETLY(logged, Logger::kFatal, "Abort signal: the process ends");
+        dumpHere(logged);
+    }
+}
+
+[[noreturn]] void runtimeErrorHandler(const char* what) {
+    const auto claim = g_claimFatal.load();
+    if (claim != nullptr && claim()) {
+        const Logger::Logged* logged = defaultErrorIdentity();
+        QV_LOG_QUIETLY(logged, Logger::kFatal, what << ": the process ends");
+        dumpHere(logged);
+    }
+    if (IsDebuggerPresent()) {
+        DebugBreak();
+    }
+    std::abort();
+}
+
+} // namespace
+
+bool setAbortBehaviour(unsigned int flags, unsigned int mask) {
+    using SetAbortBehavior = unsigned int(__cdecl*)(unsigned int, unsigned int);
+    // Missing from the msvcrt import library, and from some msvcrt builds.
+    const HMODULE runtime = GetModuleHandleA("msvcrt.dll");
+    const auto set = runtime != nullptr ? reinterpret_cast<SetAbortBehavior>(reinterpret_cast<void (*)()>(
+                                              GetProcAddress(runtime, "_set_abort_behavior")))
+                                        : nullptr;
+    if (set == nullptr) {
+        return false;
+    }
+    set(flags, mask);
+    return true;
+}
+
+void installErrorHandlers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Lives as long as the process: the handlers may run during exit.
+        g_defaultIdentity = new Logger::Logged("ErrorHandler", "");
+    });
+    g_claimFatal = &claimFatal;
+    setAbortBehaviour(0, kAbortWriteMessage | kAbortReportFault);
+    _set_invalid_parameter_handler(&invalidParameterHandler);
+    _set_purecall_handler(&pureCallHandler);
+    _set_error_mode(_OUT_TO_STDERR);
+    // C++17 has no unexpected handler: a throw that breaks a noexcept
+    // promise goes straight to terminate, which this handler covers.
+    std::set_terminate(&terminateHandler);
+    const auto previous = std::signal(SIGABRT, &abortSignalHandler);
+    if (previous != SIG_ERR && previous != &abortSignalHandler) {
+        g_previousAbortHandler = previous;
+    }
+    installStructuredExceptionTranslator();
+}
+
+const Logger::Logged* defaultErrorIdentity() {
+    return g_defaultIdentity.load();
+}
+
+bool claimFatal() {
+    return !g_fatalClaimed.exchange(true);
+}
+
+void fatalError(const std::string& text, const Logger::Logged* logged) {
+    if (claimFatal()) {
+        if (logged == nullptr) {
+            logged = defaultErrorIdentity();
+        }
+        // Outside a catch block there is nothing to describe, and a rethrow
+        // would terminate before the record is written.
+        QV_LOG_QUIETLY(logged, Logger::kFatal,
+                       "Fatal error in " << text << ": "
+                                         << (std::current_exception() ? currentExceptionText()
+                                                                      : std::string("no exception")));
+    }
+    std::abort();
+}
+
+void invalidParameterHandler(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int, std::uintptr_t) {
+    runtimeErrorHandler("Invalid parameter passed to a runtime function");
+}
+
+void pureCallHandler() {
+    runtimeErrorHandler("Pure virtual function call");
+}
+
+} // namespace qv::sys
+
+// GCC's own target of a pure virtual call: the same handling as the runtime's.
+extern "C" void __cxa_pure_virtual() {
+    qv::sys::pureCallHandler();
+}

@@ -1,0 +1,114 @@
+#include "sys/win32/impersonation.h"
+
+#include <windows.h>
+
+#include "sys/errors/exception.h"
+#include "sys/win32/library.h"
+
+namespace qv::sys::win32 {
+
+namespace {
+
+const Library& kernel32() {
+    static const Library library("kernel32.dll");
+    return library;
+}
+
+const Library& wtsapi32() {
+    static const Library library("wtsapi32.dll");
+    return library;
+}
+
+bool isHandle(SessionCalls::Handle handle) {
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+// Owns one token handle and closes it through the calls that produced it.
+class Token : private boost::noncopyable {
+public:
+    explicit Token(SessionCalls& calls) : calls_(calls) {}
+    ~Token() {
+        if (isHandle(handle_)) {
+            calls_.closeHandle(handle_);
+        }
+    }
+    SessionCalls::Handle& out() { return handle_; }
+    SessionCalls::Handle get() const { return handle_; }
+
+private:
+    SessionCalls& calls_;
+    SessionCalls::Handle handle_ = nullptr;
+};
+
+class SystemSessionCalls : public SessionCalls {
+public:
+    std::uint32_t activeConsoleSessionId() override { return win32::activeConsoleSessionId(); }
+
+    bool queryUserToken(std::uint32_t sessionId, Handle& token) override {
+        return win32::queryUserToken(sessionId, token);
+    }
+
+    bool duplicateToken(Handle token, Handle& duplicate) override {
+        return DuplicateTokenEx(token, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenImpersonation,
+                                &duplicate) != FALSE;
+    }
+
+    bool impersonateLoggedOnUser(Handle token) override { return ImpersonateLoggedOnUser(token) != FALSE; }
+
+    void revertToSelf() override { RevertToSelf(); }
+
+    void closeHandle(Handle handle) override { CloseHandle(handle); }
+};
+
+} // namespace
+
+SessionCalls& systemSessionCalls() {
+    static SystemSessionCalls calls;
+    return calls;
+}
+
+LoggedOnUserImpersonator::~LoggedOnUserImpersonator() {
+    if (impersonating_) {
+        calls_.revertToSelf();
+    }
+}
+
+std::unique_ptr<UserImpersonator> LoggedOnUserImpersonatorFactory::create() {
+    std::unique_ptr<LoggedOnUserImpersonator> impersonator(new LoggedOnUserImpersonator(calls_));
+    Token userToken(calls_);
+    if (!calls_.queryUserToken(calls_.activeConsoleSessionId(), userToken.out())) {
+        return impersonator; // no console user (or no terminal services): act as ourselves
+    }
+    Token duplicate(calls_);
+    if (!calls_.duplicateToken(userToken.get(), duplicate.out())) {
+        return impersonator;
+    }
+    if (!calls_.impersonateLoggedOnUser(duplicate.get())) {
+        throw MessageException(MessageId(kMessageImpersonation)); // both tokens close on the way out
+    }
+    impersonator->impersonating_ = true;
+    return impersonator;
+}
+
+std::unique_ptr<UserImpersonator> impersonate(UserImpersonatorFactory* factory) {
+    if (factory != nullptr) {
+        return factory->create();
+    }
+    LoggedOnUserImpersonatorFactory loggedOnUser;
+    return loggedOnUser.create();
+}
+
+std::uint32_t activeConsoleSessionId() {
+    // Looked up once; a missing export stays null.
+    static auto* const call =
+        reinterpret_cast<DWORD(WINAPI*)()>(kernel32().getProcAddress("WTSGetActiveConsoleSessionId"));
+    return call != nullptr ? call() : 0;
+}
+
+bool queryUserToken(std::uint32_t sessionId, void*& token) {
+    static auto* const call =
+        reinterpret_cast<BOOL(WINAPI*)(ULONG, PHANDLE)>(wtsapi32().getProcAddress("WTSQueryUserToken"));
+    return call != nullptr && call(sessionId, &token) != FALSE;
+}
+
+} // namespace qv::sys::win32

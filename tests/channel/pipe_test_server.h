@@ -1,0 +1,116 @@
+#pragma once
+
+// The server end of a message-mode pipe for the client tests, and a capture
+// of the log lines the client writes.
+
+#include <windows.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sys/logger/logger.h"
+#include "sys/logger/logger_core.h"
+
+namespace qv::test {
+
+// One server instance of a pipe with a name unique to this process.
+class PipeServer {
+public:
+    explicit PipeServer(DWORD type = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE)
+        : PipeServer("qv_pipe_test_" + std::to_string(GetCurrentProcessId()) + "_" +
+                         std::to_string(++counter()),
+                     type) {}
+    // Another instance of an existing server's pipe is made by giving its name.
+    PipeServer(std::string name, DWORD type = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE)
+        : name_(std::move(name)) {
+        handle_ = CreateNamedPipeA(fullName().c_str(), PIPE_ACCESS_DUPLEX, type | PIPE_WAIT,
+                                   PIPE_UNLIMITED_INSTANCES, 1 << 16, 1 << 16, 0, nullptr);
+        EXPECT_NE(handle_, INVALID_HANDLE_VALUE) << GetLastError();
+    }
+    ~PipeServer() { close(); }
+    PipeServer(const PipeServer&) = delete;
+    PipeServer& operator=(const PipeServer&) = delete;
+
+    const std::string& name() const { return name_; }
+    HANDLE handle() const { return handle_; }
+    std::string fullName() const { return "\\\\.\\pipe\\" + name_; }
+
+    // After the client has opened the pipe: the server side of the connection.
+    void accept() {
+        const BOOL connected = ConnectNamedPipe(handle_, nullptr);
+        EXPECT_TRUE(connected || GetLastError() == ERROR_PIPE_CONNECTED) << GetLastError();
+    }
+    // One message; blocks while the pipe is full (write big ones from a thread).
+    void send(const std::string& message) {
+        DWORD written = 0;
+        EXPECT_TRUE(WriteFile(handle_, message.data(), DWORD(message.size()), &written, nullptr))
+            << GetLastError();
+        EXPECT_EQ(written, message.size());
+    }
+    // Bytes the client has written and the server not read.
+    DWORD available() const {
+        DWORD bytes = 0;
+        PeekNamedPipe(handle_, nullptr, 0, nullptr, &bytes, nullptr);
+        return bytes;
+    }
+    std::string receive() {
+        std::string message(4096, '\0');
+        DWORD read = 0;
+        EXPECT_TRUE(ReadFile(handle_, &message[0], DWORD(message.size()), &read, nullptr)) << GetLastError();
+        return message.substr(0, read);
+    }
+    void close() {
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle_);
+            handle_ = INVALID_HANDLE_VALUE;
+        }
+    }
+
+private:
+    static int& counter() {
+        static int value = 0;
+        return value;
+    }
+    std::string name_;
+    HANDLE handle_;
+};
+
+// Keeps every log line; the logger calls it under its lock.
+class LogCapture : public sys::Logger::LineSink {
+public:
+    // Installs the process logger with a capture; call before anything logs.
+    static LogCapture& install() {
+        static LogCapture* const capture = [] {
+            auto sink = std::make_unique<LogCapture>();
+            LogCapture* const kept = sink.get();
+            sys::Logger::initialise("PipeTest", sys::Logger::kInfo, 0, false, std::move(sink));
+            return kept;
+        }();
+        return *capture;
+    }
+
+    void write(const std::string& line) override { lines_.push_back(line); }
+
+    // Takes the lines of one module at one level ("ERROR", "WARN").
+    std::vector<std::string> take(const std::string& module, const std::string& level) {
+        sys::CriticalSectionGuard guard(sys::Logger::LoggerCore::lock());
+        std::vector<std::string> taken;
+        std::vector<std::string> others;
+        for (const std::string& line : lines_) {
+            const bool match = line.find('\t' + module + '\t') != std::string::npos &&
+                               line.find('\t' + level + '\t') != std::string::npos;
+            (match ? taken : others).push_back(line);
+        }
+        lines_ = others;
+        return taken;
+    }
+
+private:
+    std::vector<std::string> lines_;
+};
+
+} // namespace qv::test

@@ -1,0 +1,133 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "captured_records.h"
+#include "sys/concurrency/flag.h"
+#include "sys/concurrency/thread.h"
+#include "sys/errors/error_handlers.h"
+#include "sys/errors/exception.h"
+#include "sys/errors/structured_exception.h"
+
+namespace qv::sys {
+namespace {
+
+// Every record also goes to standard error, where a death test's child can be read.
+struct StandardErrorSink : Logger::LineSink {
+    void write(const std::string& line) override { std::fprintf(stderr, "%s\n", line.c_str()); }
+};
+
+const bool loggerStarted = [] {
+    Logger::initialise("ThreadTest", Logger::kVerbose, 0, false, std::make_unique<StandardErrorSink>());
+    return true;
+}();
+
+// Runs until released; notes what it saw of itself.
+struct Worker : Thread {
+    Worker() : Logged("Worker", "") {}
+    void run() override {
+        seenName = Logger::currentThreadName();
+        seenId = GetCurrentThreadId();
+        HANDLE token = nullptr;
+        hadToken = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token) != FALSE;
+        if (hadToken) {
+            CloseHandle(token);
+        }
+        release.wait(kWaitForever);
+    }
+    AutoFlag release{false};
+    std::string seenName;
+    DWORD seenId = 0;
+    bool hadToken = false;
+};
+
+TEST(Thread, RunsOnlyAfterStartAndJoinsWhenTheBodyEnds) {
+    test::CapturedRecords& records = test::captureModule("Worker");
+    {
+        Worker idle; // never started: its body never runs, and join has nothing to wait for
+        EXPECT_TRUE(idle.join(0));
+    }
+    Worker worker;
+    const std::string name = "Worker:" + worker.instanceId();
+    EXPECT_EQ(worker.threadName(), name);
+    EXPECT_TRUE(worker.start());
+    EXPECT_TRUE(worker.start()); // already running: no second resume
+    EXPECT_FALSE(worker.join(0));
+    EXPECT_FALSE(worker.join(1000));
+    worker.release.set();
+    EXPECT_TRUE(worker.join(Thread::kJoinForever));
+    EXPECT_TRUE(worker.join(0));
+    EXPECT_EQ(worker.seenName, name);
+    EXPECT_EQ(worker.seenId, worker.threadId());
+    EXPECT_FALSE(worker.hadToken);
+    EXPECT_FALSE(worker.isImpersonating());
+    // Created twice (idle, worker), then started on the new thread, under its name.
+    ASSERT_EQ(records.records.size(), 3u);
+    EXPECT_EQ(records.records[2].substr(0, 2), "6|");
+    EXPECT_NE(records.records[2].find("|" + name + "|Thread started: " + name), std::string::npos);
+}
+
+TEST(Thread, CarriesTheCreatorsImpersonationOver) {
+    ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
+    Worker worker;
+    RevertToSelf();
+    EXPECT_TRUE(worker.isImpersonating());
+    worker.start();
+    worker.release.set();
+    worker.join(Thread::kJoinForever);
+    EXPECT_TRUE(worker.hadToken);
+}
+
+struct Throwing : Thread {
+    Throwing() : Logged("Throwing", "") {}
+    void run() override { throw Failure("body failed"); }
+};
+
+struct Faulting : Thread {
+    Faulting() : Logged("Faulting", "") {}
+    void run() override {
+        volatile int zero = 0;
+        result = 1 / zero;
+    }
+    volatile int result = 0;
+};
+
+template <typename Body>
+void runToTheEnd() {
+    Body body;
+    body.start();
+    body.join(Thread::kJoinForever);
+    std::fprintf(stderr, "the process went on\n");
+    std::exit(0);
+}
+
+std::string fileStart(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    char start[4] = {};
+    file.read(start, 4);
+    return std::string(start, static_cast<std::size_t>(file.gcount()));
+}
+
+// In a child process: the body's exception ends the process (abort, exit
+// status 3) after the level-1 record; a dump lands where dumps go.
+TEST(ThreadDeathTest, ExceptionOrFaultEscapingTheBodyIsFatalWithRecordAndDump) {
+    const std::string dump = debugLocation(false) + executableBaseName() + ".dmp";
+    std::remove(dump.c_str());
+    EXPECT_EXIT(runToTheEnd<Throwing>(), testing::ExitedWithCode(3),
+                "FATAL\\s.*Exception escaped the thread body: .*body failed");
+    EXPECT_EQ(fileStart(dump), "MDMP");
+
+    std::remove(dump.c_str());
+    EXPECT_EXIT((installErrorHandlers(), runToTheEnd<Faulting>()), testing::ExitedWithCode(3),
+                "FATAL\\s.*Exception escaped the thread body: .*C0000094 Integer Divide By Zero");
+    EXPECT_EQ(fileStart(dump), "MDMP");
+}
+
+} // namespace
+} // namespace qv::sys

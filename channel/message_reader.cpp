@@ -61,10 +61,10 @@ void MessageReader::run() {
             }
         }
         try {
-            if (client && client->state() == PipeState::Connected) {
+            if (client && client->getState() == PipeState::Connected) {
                 readMessages();
             }
-            if (hadClient && client && client->state() != PipeState::Connected) {
+            if (hadClient && client && client->getState() != PipeState::Connected) {
                 dropClient();
             }
         } catch (const std::exception& e) {

@@ -1,0 +1,141 @@
+#include "channel/message_reader.h"
+
+#include "channel/key_store.h"
+#include "channel/message_frame.h"
+#include "channel/pipe_client.h"
+#include "sys/concurrency/waitables.h"
+
+#include <chrono>
+#include <exception>
+#include <limits>
+
+namespace qv::sys {
+
+namespace {
+
+// The channel key from the program's key store. A failure means the store is
+// damaged; the run goes on (every message will then fail to decode) but the
+// cause is put on record once.
+encryption::Key<16> channelKey(const Logger::Logged& logged) {
+    encryption::Key<16> key;
+    std::uint32_t tag = 0;
+    if (!encryption::getKey(encryption::channelKeyNumber, key.data(), key.size(), tag)) {
+        QV_LOG_AS(logged, Logger::kError)
+            << "The key store does not give the channel key: manager messages cannot be deciphered";
+    }
+    return key;
+}
+
+constexpr std::int64_t connectWaitMs = 60;
+constexpr std::int64_t noTimeLimit = std::numeric_limits<std::int64_t>::max();
+
+} // namespace
+
+MessageReader::MessageReader(std::unique_ptr<MessageHandler> handler, const std::string& pipeName)
+    : Identity("MessageReader"), Logged("MessageReader", "", "", 0x100000, 0), stop(false, true),
+      handler(std::move(handler)),
+      // The key is a temporary: it is wiped as soon as the decryptor holds its schedule.
+      decryptor(this->handler.get(), channelKey(*this)), pipeName(pipeName) {
+    thread = std::thread([this] { run(); });
+}
+
+MessageReader::~MessageReader() {
+    stop.set();
+    if (thread.joinable()) {
+        thread.join();
+    }
+}
+
+void MessageReader::dropClient() {
+    client.reset();
+}
+
+void MessageReader::run() {
+    while (!stop.wait(0)) {
+        const bool hadClient = client != nullptr;
+        if (!hadClient) {
+            try {
+                connectClient();
+            } catch (const std::exception& e) {
+                QV_LOG(Logger::kError) << e.what();
+                dropClient();
+                continue;
+            }
+        }
+        try {
+            if (client && client->getState() == PipeState::Connected) {
+                readMessages();
+            }
+            if (hadClient && client && client->getState() != PipeState::Connected) {
+                dropClient();
+            }
+        } catch (const std::exception& e) {
+            QV_LOG(Logger::kError) << e.what();
+            dropClient();
+        }
+    }
+}
+
+void MessageReader::connectClient() {
+    auto candidate = std::make_unique<IpcPipeClient>(pipeName, std::string());
+    for (;;) {
+        if (stop.wait(0)) {
+            return;
+        }
+        const auto attempt = std::chrono::steady_clock::now();
+        if (candidate->connect(connectWaitMs, true)) {
+            break;
+        }
+        // A pipe that exists but refuses the client answers at once; pace the
+        // attempts as an absent pipe does instead of spinning.
+        const auto spent = std::chrono::duration_cast<std::chrono::microseconds>(
+                               std::chrono::steady_clock::now() - attempt)
+                               .count();
+        if (spent < connectWaitMs * 1000) {
+            stop.wait(connectWaitMs * 1000 - spent);
+        }
+    }
+    client = std::move(candidate);
+}
+
+void MessageReader::readMessages() {
+    Waitables waitables;
+    waitables.add(stop);
+    waitables.add(client->readWaitable());
+    for (;;) {
+        const std::uint32_t woken = waitables.waitAny(noTimeLimit);
+        if (woken == 0) {
+            return;
+        }
+        if (woken != 1) {
+            continue;
+        }
+        readWaitingMessages();
+    }
+}
+
+bool MessageReader::readWaitingMessages() {
+    bool any = false;
+    for (;;) {
+        std::uint8_t header[messageHeaderSize] = {};
+        if (client->peek(header, sizeof header) < sizeof header) {
+            return any;
+        }
+        // The buffer is sized by the pipe's own count of the message, never by
+        // the length field, which the peer could set to anything.
+        std::vector<std::uint8_t> message;
+        if (!client->readPacket(message)) {
+            return any;
+        }
+        any = true;
+        const FramePayload frame = cutFrame(message.data(), message.size());
+        if (frame.truncated) {
+            QV_LOG(Logger::kError) << "Dropped a message of " << message.size()
+                                   << " bytes that announces a payload of " << frame.declared << " bytes";
+            continue;
+        }
+        decryptor.handleMessage(frame.payload);
+    }
+}
+
+} // namespace qv::sys

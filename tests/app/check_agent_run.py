@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""Runs QuorvaneAnalytics.exe as a user would, against the manager simulator
+on the real pipe name, and checks its standard output and exit status.
+Usage: check_agent_run.py AGENT SIMULATOR [EMULATOR...]"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+import yaml
+
+AGENT, SIMULATOR, EMULATOR = sys.argv[1], sys.argv[2], sys.argv[3:]
+ENV = dict(os.environ, TZ="UTC")
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+    return condition
+
+
+def run_agent():
+    started = time.monotonic()
+    result = subprocess.run(EMULATOR + [AGENT], capture_output=True, text=True, env=ENV, timeout=60)
+    return result, time.monotonic() - started
+
+
+def event(code, device, mac, fw=None, stamp=1700000000):
+    message = {"timestamp": stamp, "event": code, "deviceId": device, "updMacAddress": mac}
+    if fw:
+        message["fwVersion"] = fw
+    return json.dumps(message)
+
+
+def with_simulator(lines, *options):
+    """Starts the simulator on the agent's pipe, runs the agent, stops the simulator."""
+    with tempfile.NamedTemporaryFile("w", suffix=".jsonl", delete=False) as cache:
+        cache.write("\n".join(lines) + "\n")
+    log = open(cache.name + ".log", "w")
+    simulator = subprocess.Popen(EMULATOR + [SIMULATOR, "--file", cache.name, "--wait", "20000", *options],
+                                 stdout=log, stderr=log, env=ENV)
+    try:
+        time.sleep(1.5)  # the simulator's pipe must exist before the agent starts
+        return run_agent()
+    finally:
+        simulator.kill()
+        simulator.wait()
+        log.close()
+        os.unlink(cache.name)
+        os.unlink(cache.name + ".log")
+
+
+def banner_and_records(result, name):
+    lines = result.stdout.splitlines()
+    check(result.returncode == 0, f"{name}: exit status {result.returncode}: {result.stderr[-2000:]}")
+    check(len(lines) >= 2 and "Copyright" in lines[0], f"{name}: no banner: {result.stdout!r}")
+    check(len(lines) >= 2 and lines[1] == "---", f"{name}: no document start: {result.stdout!r}")
+    records = yaml.safe_load("\n".join(lines[1:])) or []
+    return records
+
+
+# No manager: the banner, the document start and nothing else; status 0 after about a second.
+result, seconds = run_agent()
+banner_and_records(result, "no manager")
+check(len(result.stdout.splitlines()) == 2, f"no manager: unexpected output {result.stdout!r}")
+print(f"no manager: exit {result.returncode} after {seconds:.2f} s")
+
+# Docks connecting and leaving: one record per connect, in order, MACs as strings.
+docks = [event(3, "D1", "00:1a:2b:3c:4d:5e", [1, 2, 3]), event(3, "D2", "12:34:56:78:90:12"),
+         event(2, "D1", "00:1a:2b:3c:4d:5e"), event(7, "D3", "aa:bb:cc:dd:ee:ff"),
+         event(3, "D1", "00:1a:2b:3c:4d:5e", [1, 2, 4])]
+result, seconds = with_simulator(docks)
+records = banner_and_records(result, "sample")
+check([r["dock"]["mac_address"] for r in records] == ["00:1a:2b:3c:4d:5e", "12:34:56:78:90:12",
+                                                      "00:1a:2b:3c:4d:5e"], f"sample: {records}")
+check([r["dock"].get("fw_version") for r in records] == ["1.2.3", None, "1.2.4"], f"sample: {records}")
+check(all(r["event_type"] == "Quorvane Dock Connected" for r in records), f"sample: {records}")
+print(f"sample: {len(records)} records, exit {result.returncode} after {seconds:.2f} s")
+
+# Frames with lying length fields (dropped whole, even though their payload
+# would decipher) and undecipherable payloads on one connection: every good
+# event after them still makes its record, once.
+good = [event(3, f"B{i}", f"02:00:00:00:00:{i:02x}") for i in range(1, 6)]
+result, _ = with_simulator(good, "--bad", "long-length,max-length,bad-base64,wrong-key,not-json")
+records = banner_and_records(result, "bad frames")
+check([r["dock"]["mac_address"] for r in records] == [f"02:00:00:00:00:{i:02x}" for i in range(1, 6)],
+      f"bad frames: {records}")
+print(f"bad frames: {len(records)} records")
+
+# Frames too short for a header cost the connection; the agent connects again
+# and the events sent after that still arrive.
+result, _ = with_simulator(good[:3], "--bad", "short,zero-length", "--delay", "80")
+records = banner_and_records(result, "short frames")
+check([r["dock"]["mac_address"] for r in records] == [f"02:00:00:00:00:{i:02x}" for i in range(1, 4)],
+      f"short frames: {records}")
+print(f"short frames: {len(records)} records")
+
+for failure in failures:
+    print("FAILED:", failure)
+sys.exit(1 if failures else 0)

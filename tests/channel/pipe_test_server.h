@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "sys/logger/logger.h"
+#include "sys/logger/plain_line.h"
 #include "sys/logger/logger_core.h"
 
 namespace qv::test {
@@ -92,7 +93,7 @@ public:
         return *capture;
     }
 
-    void write(const std::string& line) override { lines_.push_back(line); }
+    void write(const std::string& line) override { lines_.push_back(sys::test::plainLine(line)); }
 
     // How many lines of one module at one level ("ERROR") came since the last call.
     std::size_t take(const std::string& module, const std::string& level) {

@@ -14,13 +14,16 @@
 #include "sys/errors/error_handlers.h"
 #include "sys/errors/exception.h"
 #include "sys/errors/structured_exception.h"
+#include "sys/logger/plain_line.h"
 
 namespace qv::sys {
 namespace {
 
 // Every record also goes to standard error, where a death test's child can be read.
 struct StandardErrorSink : Logger::LineSink {
-    void write(const std::string& line) override { std::fprintf(stderr, "%s\n", line.c_str()); }
+    void write(const std::string& line) override {
+        std::fprintf(stderr, "%s\n", test::plainLine(line).c_str());
+    }
 };
 
 const bool loggerStarted = [] {

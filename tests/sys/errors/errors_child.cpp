@@ -9,7 +9,7 @@
 #include "sys/errors/assertion.h"
 #include "sys/errors/error_handlers.h"
 #include "sys/errors/structured_exception.h"
-#include "sys/logger/log_cipher.h"
+#include "sys/logger/plain_line.h"
 #include "sys/logger/logger.h"
 
 // Where GCC sends a call of a pure virtual function.
@@ -19,11 +19,7 @@ namespace {
 
 struct StdoutSink : qv::sys::Logger::LineSink {
     void write(const std::string& enciphered) override {
-        std::string line;
-        line = qv::sys::Logger::LogLineDecoder()
-                   .decipher(enciphered.substr(0, enciphered.find('\n')), line)
-                   .value_or(line);
-        std::printf("%s\n", line.c_str());
+        std::printf("%s\n", qv::sys::test::plainLine(enciphered).c_str());
         std::fflush(stdout);
     }
 };

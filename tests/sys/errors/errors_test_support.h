@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sys/logger/log_cipher.h"
+#include "sys/logger/plain_line.h"
 #include "sys/logger/logger.h"
 
 namespace qv::sys::test {
@@ -35,10 +35,7 @@ inline std::string log;
 
 struct CapturingSink : Logger::LineSink {
     void write(const std::string& enciphered) override {
-        std::string line;
-        line = Logger::LogLineDecoder()
-                   .decipher(enciphered.substr(0, enciphered.find('\n')), line)
-                   .value_or(line);
+        const std::string line = plainLine(enciphered);
         const std::lock_guard<std::mutex> guard(logLock);
         log += line + "\n";
     }

@@ -1,5 +1,7 @@
 #include "sys/config/option.h"
 
+#include "sys/config/leading_number.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <limits>
@@ -9,42 +11,6 @@
 namespace qv::sys::option {
 
 namespace {
-
-// The decimal number at the start of a text: blanks, an optional sign, digits.
-struct LeadingNumber {
-    bool found = false; // at least one digit
-    bool fits = true;   // within the 32-bit range
-    std::int32_t value = 0;
-    bool nonZero = false; // also right when it does not fit
-};
-
-LeadingNumber leadingNumber(const std::string& text) {
-    LeadingNumber number;
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    constexpr std::int64_t kMagnitudeLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-    std::int64_t magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        number.found = true;
-        number.nonZero = number.nonZero || text[i] != '0';
-        magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > kMagnitudeLimit) {
-            magnitude = kMagnitudeLimit + 1; // stays out of range, and cannot overflow
-        }
-    }
-    const std::int64_t value = negative ? -magnitude : magnitude;
-    number.fits = value >= std::numeric_limits<std::int32_t>::min() &&
-                  value <= std::numeric_limits<std::int32_t>::max();
-    number.value = number.fits ? static_cast<std::int32_t>(value) : 0;
-    return number;
-}
 
 bool beginsWithYesLetter(const std::string& text) {
     return !text.empty() && (text[0] == 'T' || text[0] == 'Y' || text[0] == 't' || text[0] == 'y');
@@ -122,10 +88,10 @@ std::string Int::assignStoreText(const std::string& text) {
     if (!number.found) {
         return text.empty() ? "empty value" : "not a number";
     }
-    if (!number.fits) {
+    if (!number.fits<std::int32_t>()) {
         return "number out of range";
     }
-    value_ = number.value;
+    value_ = static_cast<std::int32_t>(number.value);
     return std::string();
 }
 

@@ -1,5 +1,7 @@
 #include "sys/config/persist_tree.h"
 
+#include "sys/config/leading_number.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -223,22 +225,7 @@ const char* hiveText(PersistFlags flags) {
 
 // Reads `text` like atoi, but held to the 32-bit range instead of overflowing.
 std::int32_t leadingInt(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    std::int64_t value = 0;
-    constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = std::min(kLimit, value * 10 + (text[i] - '0'));
-    }
-    value = negative ? -value : std::min(value, kLimit - 1);
-    return static_cast<std::int32_t>(value);
+    return leadingNumber(text).clamped<std::int32_t>();
 }
 
 } // namespace

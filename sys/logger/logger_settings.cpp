@@ -1,5 +1,7 @@
 #include "sys/logger/logger_settings.h"
 
+#include "sys/config/leading_number.h"
+
 #include <algorithm>
 #include <cctype>
 #include <limits>
@@ -100,22 +102,7 @@ SettingsKey readSettings(SettingsSource& source, const std::vector<std::string>&
 }
 
 std::int64_t settingsNumber(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    std::int64_t value = 0;
-    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        const int digit = text[i] - '0';
-        value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
-    }
-    return negative ? -value : value;
+    return leadingNumber(text).value;
 }
 
 CoreSettings readCoreSettings(SettingsSource& source, Level startVerbosity, SettingsNotes& notes) {

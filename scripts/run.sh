@@ -15,7 +15,7 @@ export QV_WINEPREFIX="$PWD/build/windows/wineprefix" WINEPREFIX="$PWD/build/wind
 WINESERVER=/usr/lib/wine/wineserver
 [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
 cmake/wine-run.sh cmd /c exit >/dev/null 2>&1 || true
-"$WINESERVER" -p
+"$WINESERVER" -p 2>/dev/null || true  # already running is fine
 
 work=$(mktemp -d)
 cleanup() {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "sys/errors/error_settings.h"
+#include "sys/config/program_options.h"
 #include "sys/errors/exception.h"
 #include "sys/errors/runtime_abort.h"
 #include "sys/errors/structured_exception.h"
@@ -76,7 +76,7 @@ std::wstring widen(const std::string& text) {
 } // namespace
 
 std::unique_ptr<IAssertFailureHandler> createAssertHandler() {
-    const std::int32_t behaviour = assertBehaviourSetting();
+    const std::int32_t behaviour = option::assertBehaviourSetting();
     auto composite = std::make_unique<CompositeAssertHandler>();
     if (behaviour & 0x1) {
         composite->add(std::make_unique<AssertLogger>());

@@ -7,7 +7,7 @@
 
 #include <dbghelp.h>
 
-#include "sys/errors/error_settings.h"
+#include "sys/config/program_options.h"
 #include "sys/errors/quiet_log.h"
 #include "sys/errors/structured_exception.h"
 
@@ -111,7 +111,7 @@ std::string debugLocation(bool preferTemp) {
             return temp;
         }
     }
-    for (std::string candidate : {windowsTempDirectory(), asDirectory(debugLocationSetting()),
+    for (std::string candidate : {windowsTempDirectory(), asDirectory(option::debugLocationSetting()),
                                   executableDirectory(), temporaryDirectory()}) {
         if (usableDirectory(candidate)) {
             return candidate;
@@ -156,7 +156,7 @@ void writeCrashDump(const Logger::Logged* logged, _EXCEPTION_POINTERS* exception
         GetLocalTime(&now);
         const DumpTime time{now.wYear,   now.wMonth,  now.wDay,         now.wHour,
                             now.wMinute, now.wSecond, now.wMilliseconds};
-        writeMiniDump(logged, crashDumpPath(base, uniqueDumpFilesSetting(), time), exceptionPointers);
+        writeMiniDump(logged, crashDumpPath(base, option::uniqueDumpFilesSetting(), time), exceptionPointers);
     } catch (...) {
         QV_LOG_QUIETLY(logged, Logger::kError, "Crash dump failed");
     }

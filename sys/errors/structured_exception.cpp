@@ -25,7 +25,6 @@ public:
     explicit StructuredException(std::uint32_t code)
         : code_(code), description_(structuredExceptionDescription(code)) {}
     const char* what() const override { return description_.c_str(); }
-    std::uint32_t code() const { return code_; }
 
 private:
     std::uint32_t code_;

@@ -7,49 +7,38 @@ namespace {
 
 enum class Kind { Read = 2 };
 
-TEST(Assertion, ExpansionValueTexts) {
-    const int value = 7;
-    EXPECT_EQ("{not null pointer}", assertionValueText(&value));
-    EXPECT_EQ("{null ptr}", assertionValueText(static_cast<const char*>(nullptr)));
-    EXPECT_EQ("false", assertionValueText(false));
-    EXPECT_EQ("-7 2 4294967295", assertionValueText(-value) + " " + assertionValueText(Kind::Read) + " " +
-                                     assertionValueText(0xFFFFFFFFu));
-}
-
 TEST(Assertion, BehaviourIsReadAtEveryFailure) {
     test::ScratchDirectory dumps;
     test::ScopedSetting location(HKEY_CURRENT_USER, "Core", "DebugLocation", dumps.path);
     int count = 3;
-    const std::string file = __FILE__;
 
     // No value: logged and dumped, and the caller goes on.
     QV_ASSERT_CMP(count, <=, 2);
-    const int line = __LINE__ - 1;
-    auto lines = test::takeLines("\tAssertLogger\t");
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_NE(std::string::npos, lines[0].find("\tERROR\t"));
-    EXPECT_NE(std::string::npos,
-              lines[0].find("Assertion failed: count <= 2 with expansion: 3 <= 2 at line " +
-                            std::to_string(line) + " of " + file))
-        << lines[0];
+    const std::string at = " at line " + std::to_string(__LINE__ - 1) + " of " + __FILE__;
+    std::string log = test::takeLog();
+    EXPECT_EQ(1u, test::count(log, "\tAssertLogger\t"));
+    EXPECT_EQ(1u, test::count(log, "\tERROR\tassertion.cpp")) << log;
+    EXPECT_EQ(1u, test::count(log, "Assertion failed: count <= 2 with expansion: 3 <= 2" + at)) << log;
     EXPECT_EQ(std::vector<std::string>{"qv_errors_tests.dmp"}, dumps.files());
-    DeleteFileA((dumps.path + "qv_errors_tests.dmp").c_str());
+    std::filesystem::remove(dumps.path + "qv_errors_tests.dmp");
 
     {
         test::ScopedSetting nothing(HKEY_LOCAL_MACHINE, "QuorvaneManager", "AssertBehaviour", "0");
         QV_ASSERT(count == 2);
-        EXPECT_TRUE(test::takeLines("Assertion failed").empty());
+        EXPECT_EQ(0u, test::count(test::takeLog(), "Assertion failed"));
     }
-    // The user's hive does not count for this setting.
-    test::ScopedSetting user(HKEY_CURRENT_USER, "QuorvaneManager", "AssertBehaviour", "0");
     test::ScopedSetting logOnly(HKEY_LOCAL_MACHINE, "QuorvaneManager", "AssertBehaviour", "1");
     QV_ASSERT(count == 2);
-    QV_ASSERT_MSG(count == 2, "why");
-    lines = test::takeLines("Assertion failed");
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_NE(std::string::npos, lines[0].find("Assertion failed: count == 2 at line")) << lines[0];
-    EXPECT_NE(std::string::npos, lines[1].find("Assertion failed: count == 2 with message: \"why\" at"))
-        << lines[1];
+    QV_ASSERT_MSG(&count == nullptr, "why");
+    QV_ASSERT_CMP(Kind::Read, !=, Kind::Read);
+    log = test::takeLog();
+    EXPECT_EQ(1u, test::count(log, "Assertion failed: count == 2 at line")) << log;
+    EXPECT_EQ(1u, test::count(log, "Assertion failed: &count == nullptr with message: \"why\" at line"))
+        << log;
+    EXPECT_EQ(1u, test::count(log, "with expansion: 2 != 2 at line")) << log;
+    EXPECT_EQ("{not null pointer} {null ptr} false", assertionValueText(&count) + " " +
+                                                         assertionValueText(static_cast<int*>(nullptr)) +
+                                                         " " + assertionValueText(false));
     EXPECT_TRUE(dumps.files().empty());
 }
 
@@ -58,13 +47,12 @@ TEST(Assertion, AbortingBehavioursEndTheProcess) {
         test::ScopedSetting aborting(HKEY_LOCAL_MACHINE, "QuorvaneManager", "AssertBehaviour", behaviour);
         const test::ChildRun run = test::runChild("assert");
         EXPECT_EQ(3u, run.status) << run.output;
-        const bool logs = behaviour[0] == '5';
-        EXPECT_EQ(logs ? 1u : 0u, run.count("\tAssertLogger\t")) << run.output;
-        EXPECT_EQ(logs ? 1u : 0u, run.count("Assertion failed: zero == 1 with expansion: 0 == 1"))
+        EXPECT_EQ(behaviour[0] == '5' ? 1u : 0u,
+                  test::count(run.output, "Assertion failed: zero == 1 with expansion: 0 == 1"))
             << run.output;
-        EXPECT_EQ(0u, run.count("carried on"));
-        // The abort itself is the process's first fatal event: logged and dumped.
-        EXPECT_EQ(1u, run.count("\tFATAL\t")) << run.output;
+        EXPECT_EQ(0u, test::count(run.output, "carried on"));
+        // The abort is the process's first fatal event: logged and dumped.
+        EXPECT_EQ(1u, test::count(run.output, "\tFATAL\t")) << run.output;
         EXPECT_TRUE(run.dump);
     }
 }

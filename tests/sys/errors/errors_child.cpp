@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <exception>
 #include <stdexcept>
 #include <thread>
 
@@ -12,25 +11,8 @@
 #include "sys/errors/structured_exception.h"
 #include "sys/logger/logger.h"
 
-// Outside an unnamed namespace, so the compiler cannot know every override
-// and call the one it sees instead of the pure one.
-struct Base;
-Base* volatile constructing = nullptr;
-__attribute__((noinline)) void runConstructing();
-struct Base {
-    Base() {
-        constructing = this;
-        runConstructing(); // still a Base here: the pure function
-    }
-    virtual ~Base() = default;
-    virtual void run() = 0;
-};
-struct Derived : Base {
-    void run() override {}
-};
-void runConstructing() {
-    constructing->run();
-}
+// Where GCC sends a call of a pure virtual function.
+extern "C" void __cxa_pure_virtual();
 
 namespace {
 
@@ -42,22 +24,36 @@ struct StdoutSink : qv::sys::Logger::LineSink {
 };
 
 volatile int zero = 0;
+int* volatile nowhere = nullptr;
 
-// Ends the process with the exception's code, without starting a debugger
-// (which would outlive the process holding its output open).
+// Frameless: it faults with the stack 8 bytes off the alignment of a body.
+__attribute__((noinline)) int readLeaf(const int* p) {
+    return *p;
+}
+
+template <typename Fault>
+void faultCaught(Fault fault) {
+    struct Local {
+        ~Local() { std::printf("unwound\n"); }
+    };
+    try {
+        Local local;
+        fault();
+    } catch (const qv::sys::SystemException& e) {
+        std::printf("caught: %s\n", e.what());
+    }
+}
+
+void divide() {
+    zero = 1 / zero;
+}
+
+// Ends the process with the code, starting no debugger (which would outlive
+// the process with its output open).
 LONG WINAPI reportUnhandled(EXCEPTION_POINTERS* pointers) {
     std::printf("unhandled %08lX\n", pointers->ExceptionRecord->ExceptionCode);
     std::fflush(stdout);
     return EXCEPTION_EXECUTE_HANDLER;
-}
-
-void divideCaught() {
-    try {
-        std::printf("%d\n", 1 / zero);
-    } catch (const qv::sys::SystemException& e) {
-        std::printf("caught: %s\n", e.what());
-        std::fflush(stdout);
-    }
 }
 
 } // namespace
@@ -71,26 +67,36 @@ int main(int argc, char** argv) {
     if (scenario == "fatal-claimed") {
         qv::sys::claimFatal(); // as if another thread were failing first
     }
-    if (scenario.rfind("fatal", 0) == 0) {
-        try {
+    try {
+        if (scenario.rfind("fatal", 0) == 0) {
             throw std::runtime_error("boom");
-        } catch (...) {
-            qv::sys::fatalError("QuorvaneAnalytics appMain", nullptr);
         }
+    } catch (...) {
+        qv::sys::fatalError("QuorvaneAnalytics appMain", nullptr);
     }
     if (scenario == "terminate") {
         std::terminate();
     } else if (scenario == "abort") {
         std::abort();
     } else if (scenario == "pure-call") {
-        Derived derived;
+        __cxa_pure_virtual();
     } else if (scenario == "invalid-parameter") {
         qv::sys::invalidParameterHandler(nullptr, nullptr, nullptr, 0, 0);
-    } else if (scenario == "fault-twice") {
-        divideCaught();
-        divideCaught();
+    } else if (scenario == "translate") {
+        std::thread([] {
+            qv::sys::installStructuredExceptionTranslator();
+            faultCaught(divide);
+            qv::sys::installStructuredExceptionTranslator();
+            faultCaught([] { zero = readLeaf(nowhere); });
+            try {
+                throw std::runtime_error("plain"); // GCC's own throws pass the handler untouched
+            } catch (const std::exception& e) {
+                std::printf("then %s\n", e.what());
+            }
+            faultCaught(divide); // the translator went with its translation
+        }).join();
     } else if (scenario == "fault-other-thread") {
-        std::thread(divideCaught).join();
+        std::thread([] { faultCaught(divide); }).join();
     } else if (scenario == "assert") {
         QV_ASSERT_CMP(zero, ==, 1);
     }

@@ -1,17 +1,17 @@
 #pragma once
 
-// Shared by the errors tests: the logger started as the program starts it,
-// the helper child that takes the paths ending a process, registry settings
-// removed again, scratch directories for dumps, and a minidump reader.
+// Shared by the errors tests: captured log lines, registry settings and
+// scratch directories removed again, a minidump reader, and the helper child
+// that takes the paths ending a process.
 
 #include <windows.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,100 +21,81 @@
 
 namespace qv::sys::test {
 
-inline std::mutex linesLock;
-inline std::string lines; // captured log lines without their time
+inline std::size_t count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+inline std::mutex logLock;
+inline std::string log;
 
 struct CapturingSink : Logger::LineSink {
     void write(const std::string& line) override {
-        const std::lock_guard<std::mutex> guard(linesLock);
-        lines += line.substr(line.find('\t') + 1) + "\n";
+        const std::lock_guard<std::mutex> guard(logLock);
+        log += line + "\n";
     }
 };
 
-// The handlers are not installed here: dumps are slow under Wine, and the
-// paths that write them run in the child.
-inline const bool started = [] {
-    Logger::initialise("ErrorsTest", Logger::kInfo, 0, false, std::make_unique<CapturingSink>());
-    return true;
-}();
+// The logger starts as in the program. The error handlers are not installed:
+// a dump takes Wine seconds, and the paths that write one run in the child.
+inline const bool started =
+    (Logger::initialise("ErrorsTest", Logger::kInfo, 0, false, std::make_unique<CapturingSink>()), true);
 
-// The captured lines holding `text`, taken out of the capture.
-inline std::vector<std::string> takeLines(const std::string& text) {
-    const std::lock_guard<std::mutex> guard(linesLock);
-    std::vector<std::string> taken;
-    std::string kept;
-    std::istringstream stream(lines);
-    for (std::string line; std::getline(stream, line);) {
-        line.find(text) != std::string::npos ? taken.push_back(line) : void(kept += line + "\n");
-    }
-    lines = kept;
-    return taken;
+// The lines logged since the last call.
+inline std::string takeLog() {
+    const std::lock_guard<std::mutex> guard(logLock);
+    return std::exchange(log, std::string());
 }
 
-inline std::string readFile(const std::string& path) {
+inline std::string readFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-inline bool exists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 inline std::string moduleDirectory() {
     char path[MAX_PATH] = {};
-    const std::string module(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
-    return module.substr(0, module.rfind('\\') + 1);
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return std::filesystem::path(path).parent_path().string() + "\\";
 }
 
-// A fresh directory (path ends in a backslash), deleted with its files.
+// A fresh directory, removed with its contents at the end.
 struct ScratchDirectory {
-    ScratchDirectory() {
-        char temp[MAX_PATH + 1] = {};
-        GetTempPathA(sizeof temp, temp);
-        // Process ids come round again under Wine: skip names taken by an earlier run.
-        for (int n = 0;; ++n) {
-            path = temp +
-                   ("qv_errors_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(n) + "\\");
-            if (CreateDirectoryA(path.c_str(), nullptr) || GetLastError() != ERROR_ALREADY_EXISTS) {
-                break;
-            }
-        }
-    }
+    ScratchDirectory() { EXPECT_TRUE(std::filesystem::create_directory(path)) << path; }
     ~ScratchDirectory() {
-        for (const std::string& file : files()) {
-            DeleteFileA((path + file).c_str());
-        }
-        RemoveDirectoryA(path.c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
     }
     std::vector<std::string> files() const {
         std::vector<std::string> names;
-        WIN32_FIND_DATAA found;
-        const HANDLE search = FindFirstFileA((path + "*.*").c_str(), &found);
-        for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                names.push_back(found.cFileName);
-            }
+        for (const auto& entry : std::filesystem::directory_iterator(path)) {
+            names.push_back(entry.path().filename().string());
         }
-        FindClose(search);
         return names;
     }
-    std::string path;
+    // Process ids come round again under Wine: the tick count tells runs apart.
+    const std::string path = std::filesystem::temp_directory_path().string() + "qv_errors_" +
+                             std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount64()) +
+                             "\\";
 };
 
 // A REG_SZ value below HK??\Software\Quorvane\<section>, deleted at the end.
 struct ScopedSetting {
     ScopedSetting(HKEY hive, const std::string& section, const char* name, const std::string& value)
-        : hive(hive), path("Software\\Quorvane\\" + section), name(name) {
-        EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueA(hive, path.c_str(), name, REG_SZ, value.c_str(),
-                                                 static_cast<DWORD>(value.size() + 1)));
+        : hive(hive), key("Software\\Quorvane\\" + section), name(name) {
+        EXPECT_EQ(0,
+                  RegSetKeyValueA(hive, key.c_str(), name, REG_SZ, value.c_str(), DWORD(value.size() + 1)));
     }
-    ~ScopedSetting() { RegDeleteKeyValueA(hive, path.c_str(), name.c_str()); }
-    HKEY hive;
-    std::string path, name;
+    ~ScopedSetting() { RegDeleteKeyValueA(hive, key.c_str(), name); }
+    const HKEY hive;
+    const std::string key;
+    const char* const name;
 };
 
-// A minidump's exception stream (type 6): its thread id and exception code;
-// nothing unless the file is a minidump with one.
+// The thread id and exception code of a minidump's exception stream (type
+// 6); nothing unless the file is a minidump with one.
 inline std::optional<std::pair<std::uint32_t, std::uint32_t>> readDump(const std::string& path) {
     const std::string bytes = readFile(path);
     auto u32 = [&bytes](std::size_t at) {
@@ -134,22 +115,15 @@ struct ChildRun {
     DWORD status;
     std::string output; // its log lines included
     std::optional<std::pair<std::uint32_t, std::uint32_t>> dump;
-    std::size_t count(const std::string& text) const {
-        std::size_t n = 0;
-        for (auto at = output.find(text); at != std::string::npos; at = output.find(text, at + 1)) {
-            ++n;
-        }
-        return n;
-    }
 };
 
-// Runs qv_errors_child.exe `scenario` with its dumps going to a scratch directory.
+// Runs qv_errors_child.exe `scenario`, its dumps going to a scratch directory.
 inline ChildRun runChild(const std::string& scenario) {
     ScratchDirectory scratch;
     const ScopedSetting location(HKEY_CURRENT_USER, "Core", "DebugLocation", scratch.path);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     const HANDLE output = CreateFileA((scratch.path + "out").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                      &inherit, CREATE_ALWAYS, 0, nullptr);
+                                      &inherit, CREATE_NEW, 0, nullptr);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -160,10 +134,8 @@ inline ChildRun runChild(const std::string& scenario) {
                                &startup, &child));
     CloseHandle(output);
     // A guard against a hung child, not a timing check.
-    if (WaitForSingleObject(child.hProcess, 90000) != WAIT_OBJECT_0) {
-        ADD_FAILURE() << scenario << " hung";
-        TerminateProcess(child.hProcess, 99);
-    }
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child.hProcess, 120000)) << scenario << " hung";
+    TerminateProcess(child.hProcess, 99);
     DWORD status = 99;
     GetExitCodeProcess(child.hProcess, &status);
     CloseHandle(child.hThread);

@@ -23,9 +23,15 @@ def check(condition, message):
 
 
 def run_agent():
-    started = time.monotonic()
-    result = subprocess.run(EMULATOR + [AGENT], capture_output=True, text=True, env=ENV, timeout=60)
-    return result, time.monotonic() - started
+    # Output to files, not pipes: a wineserver that this run happens to start
+    # would hold a pipe open long after the agent has ended.
+    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+        started = time.monotonic()
+        status = subprocess.run(EMULATOR + [AGENT], stdout=out, stderr=err, env=ENV, timeout=60).returncode
+        seconds = time.monotonic() - started
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(AGENT, status, out.read(), err.read()), seconds
 
 
 def event(code, device, mac, fw=None, stamp=1700000000):
@@ -68,27 +74,45 @@ banner_and_records(result, "no manager")
 check(len(result.stdout.splitlines()) == 2, f"no manager: unexpected output {result.stdout!r}")
 print(f"no manager: exit {result.returncode} after {seconds:.2f} s")
 
-# Docks connecting and leaving: one record per connect, in order, MACs as strings.
-docks = [event(3, "D1", "00:1a:2b:3c:4d:5e", [1, 2, 3]), event(3, "D2", "12:34:56:78:90:12"),
+# Docks connecting and leaving: one record per connect, in order, byte for
+# byte as the writer lays them out, with this host's lines in each.
+docks = [event(3, "D1", "00:1a:2b:3c:4d:5e", [1, 2, 3], 1700000000), event(3, "D2", "12:34:56:78:90:12", None, 0),
          event(2, "D1", "00:1a:2b:3c:4d:5e"), event(7, "D3", "aa:bb:cc:dd:ee:ff"),
-         event(3, "D1", "00:1a:2b:3c:4d:5e", [1, 2, 4])]
+         event(3, "D1", "00:1a:2b:3c:4d:5e", [0, 0, 1], 32536846799)]
 result, seconds = with_simulator(docks)
 records = banner_and_records(result, "sample")
-check([r["dock"]["mac_address"] for r in records] == ["00:1a:2b:3c:4d:5e", "12:34:56:78:90:12",
-                                                      "00:1a:2b:3c:4d:5e"], f"sample: {records}")
-check([r["dock"].get("fw_version") for r in records] == ["1.2.3", None, "1.2.4"], f"sample: {records}")
-check(all(r["event_type"] == "Quorvane Dock Connected" for r in records), f"sample: {records}")
+text = result.stdout.split("\n", 2)[2] if result.stdout.count("\n") >= 2 else ""
+host = text[text.find("  host: \n"):text.find("-\n", 1)] if text.startswith("-\n") else ""
+zone = records[0]["time"][len("Tue Nov 14 22:13:20 2023"):] if records else ""
+expected = "".join(
+    f"-\n  event_type: Quorvane Dock Connected\n  time: {when}{zone}\n  dock: \n    mac_address: {mac}\n"
+    + (f"    fw_version: {fw}\n" if fw else "") + host
+    for when, mac, fw in [("Tue Nov 14 22:13:20 2023", "00:1a:2b:3c:4d:5e", "1.2.3"),
+                          ("Thu Jan 01 00:00:00 1970", "12:34:56:78:90:12", None),
+                          ("Mon Jan 19 20:59:59 3001", "00:1a:2b:3c:4d:5e", "0.0.1")])
+check(host.startswith("  host: \n    computer_name: "), f"sample: no host lines in {text!r}")
+check(text == expected, f"sample: document differs:\n{text}\nexpected:\n{expected}")
 print(f"sample: {len(records)} records, exit {result.returncode} after {seconds:.2f} s")
 
 # Frames with lying length fields (dropped whole, even though their payload
-# would decipher) and undecipherable payloads on one connection: every good
-# event after them still makes its record, once.
+# would decipher), undecipherable payloads and a deeply nested JSON text on
+# one connection: every good event after them still makes its record, once.
 good = [event(3, f"B{i}", f"02:00:00:00:00:{i:02x}") for i in range(1, 6)]
-result, _ = with_simulator(good, "--bad", "long-length,max-length,bad-base64,wrong-key,not-json")
+nested = "[" * 100000 + "]" * 100000
+result, _ = with_simulator(good[:1] + [nested] + good[1:],
+                           "--bad", "long-length,max-length,bad-base64,wrong-key,not-json")
 records = banner_and_records(result, "bad frames")
 check([r["dock"]["mac_address"] for r in records] == [f"02:00:00:00:00:{i:02x}" for i in range(1, 6)],
       f"bad frames: {records}")
 print(f"bad frames: {len(records)} records")
+
+# The manager closes the pipe after two messages and opens it again: the
+# events of both connections arrive.
+result, _ = with_simulator(good[:4], "--close-after", "2")
+records = banner_and_records(result, "reconnect")
+check([r["dock"]["mac_address"] for r in records] == [f"02:00:00:00:00:{i:02x}" for i in range(1, 5)],
+      f"reconnect: {records}")
+print(f"reconnect: {len(records)} records")
 
 # Frames too short for a header cost the connection; the agent connects again
 # and the events sent after that still arrive.

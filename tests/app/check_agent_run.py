@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs QuorvaneAnalytics.exe as a user would, against the manager simulator
 on the real pipe name, and checks its standard output and exit status.
-Usage: check_agent_run.py AGENT SIMULATOR [EMULATOR...]"""
+Usage: check_agent_run.py AGENT SIMULATOR FAILING_AGENT [EMULATOR...]"""
 import json
 import os
 import subprocess
@@ -11,7 +11,7 @@ import time
 
 import yaml
 
-AGENT, SIMULATOR, EMULATOR = sys.argv[1], sys.argv[2], sys.argv[3:]
+AGENT, SIMULATOR, FAILING_AGENT, EMULATOR = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]
 ENV = dict(os.environ, TZ="UTC")
 failures = []
 
@@ -22,16 +22,16 @@ def check(condition, message):
     return condition
 
 
-def run_agent():
+def run_agent(agent=AGENT):
     # Output to files, not pipes: a wineserver that this run happens to start
     # would hold a pipe open long after the agent has ended.
     with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
         started = time.monotonic()
-        status = subprocess.run(EMULATOR + [AGENT], stdout=out, stderr=err, env=ENV, timeout=60).returncode
+        status = subprocess.run(EMULATOR + [agent], stdout=out, stderr=err, env=ENV, timeout=60).returncode
         seconds = time.monotonic() - started
         out.seek(0)
         err.seek(0)
-        return subprocess.CompletedProcess(AGENT, status, out.read(), err.read()), seconds
+        return subprocess.CompletedProcess(agent, status, out.read(), err.read()), seconds
 
 
 def event(code, device, mac, fw=None, stamp=1700000000):
@@ -121,6 +121,15 @@ records = banner_and_records(result, "short frames")
 check([r["dock"]["mac_address"] for r in records] == [f"02:00:00:00:00:{i:02x}" for i in range(1, 4)],
       f"short frames: {records}")
 print(f"short frames: {len(records)} records")
+
+# A reader that cannot start: one FATAL record naming the exception, the
+# fatal path's exit status 3, and no record after the document start.
+result, _ = run_agent(FAILING_AGENT)
+fatal = [line for line in result.stderr.splitlines() if "\tFATAL\t" in line]
+check(result.returncode == 3, f"failing reader: exit status {result.returncode}: {result.stderr[-2000:]}")
+check(len(fatal) >= 1 and "the reader's thread cannot start" in fatal[0], f"failing reader: {result.stderr!r}")
+check(result.stdout.splitlines()[1:] == ["---"], f"failing reader: output {result.stdout!r}")
+print(f"failing reader: exit {result.returncode}, {len(fatal)} FATAL records")
 
 for failure in failures:
     print("FAILED:", failure)

@@ -30,7 +30,9 @@ constexpr const char* shortName = "qv_pipe_bench";
 constexpr const char* fullName = "\\\\.\\pipe\\qv_pipe_bench";
 constexpr DWORD messageSize = 200;
 
-double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 // One pipe instance per phase; writes 200-byte messages until the reader
 // goes away. `written` counts the messages the reader could have taken.
@@ -80,7 +82,8 @@ private:
 
 HANDLE openPlain() {
     WaitNamedPipeA(fullName, 5000);
-    HANDLE h = CreateFileA(fullName, GENERIC_READ | FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h =
+        CreateFileA(fullName, GENERIC_READ | FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         std::fprintf(stderr, "CreateFileA failed: %lu\n", GetLastError());
         std::exit(1);
@@ -110,7 +113,8 @@ Phase plainPhase(Clock::duration length) {
     const auto end = start + length;
     DWORD got = 0;
     const std::uint64_t before = server.written();
-    while (Clock::now() < end && ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+    while (Clock::now() < end &&
+           ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
         if (got != messageSize) {
             std::fprintf(stderr, "plain read of %lu bytes\n", got);
             std::exit(1);
@@ -129,8 +133,8 @@ Phase plainPhase(Clock::duration length) {
 Phase patternPhase(Clock::duration length) {
     FloodServer server;
     WaitNamedPipeA(fullName, 5000);
-    HANDLE h = CreateFileA(fullName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
-                           nullptr);
+    HANDLE h = CreateFileA(fullName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         std::fprintf(stderr, "CreateFileA (overlapped) failed: %lu\n", GetLastError());
         std::exit(1);
@@ -227,7 +231,9 @@ Phase clientPhase(Clock::duration length) {
     return phase;
 }
 
-double rate(std::uint64_t count, double secs) { return secs > 0 ? static_cast<double>(count) / secs : 0; }
+double rate(std::uint64_t count, double secs) {
+    return secs > 0 ? static_cast<double>(count) / secs : 0;
+}
 
 } // namespace
 
@@ -260,8 +266,8 @@ int main(int argc, char** argv) {
     std::printf("plain blocking ReadFile loop   %10.0f msg/s   (server wrote %.0f/s meanwhile)\n", plainRate,
                 rate(plain.written, plain.seconds));
     const double patternRate = rate(pattern.read, pattern.seconds);
-    std::printf("same calls, no command engine  %10.0f msg/s   (server wrote %.0f/s meanwhile)\n", patternRate,
-                rate(pattern.written, pattern.seconds));
+    std::printf("same calls, no command engine  %10.0f msg/s   (server wrote %.0f/s meanwhile)\n",
+                patternRate, rate(pattern.written, pattern.seconds));
     std::printf("IpcPipeClient peek+readPacket  %10.0f msg/s   (server wrote %.0f/s meanwhile)\n", clientRate,
                 rate(client.written, client.seconds));
     std::printf("ratio client / plain           %10.2f   (engine-free calls / plain %.2f)\n",

@@ -35,7 +35,7 @@ agent=build/bench-windows/app/QuorvaneAnalytics.exe
 simulator=build/bench-windows/tools/manager_simulator/qvm_simulator.exe
 field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p" "$2"; }
 # Records of the agent's document: one sequence item each.
-records() { grep -c $'^-\r\?$' "$1" || true; }
+records() { grep -cE $'^-\r?$' "$1" || true; }
 start_simulator() {
   win "$simulator" -q "$@" >"$work/simulator.log" 2>&1 &
   sim_pid=$!

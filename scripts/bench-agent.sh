@@ -37,7 +37,8 @@ field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p" "$2"; }
 # Records of the agent's document: one sequence item each.
 records() { grep -cE $'^-\r?$' "$1" || true; }
 start_simulator() {
-  win "$simulator" -q "$@" >"$work/simulator.log" 2>&1 &
+  # Not through win(): $! must be the Wine process itself, not a subshell.
+  cmake/wine-run.sh "$simulator" -q "$@" >>"$work/simulator.log" 2>&1 &
   sim_pid=$!
   sleep 2
 }
@@ -86,9 +87,13 @@ flood=${3:-4000}
 start_simulator --file "Z:$work/events.txt" --repeat 100000000
 win "$bench" read qvm_message_server 1000 >"$work/read.txt" 2>&1
 stop_simulator
-start_simulator --file "Z:$work/events.txt" --repeat $(( flood / 8 ))
+: >"$work/simulator.log"
+start_simulator --file "Z:$work/events.txt" --repeat $(( flood / 8 )) --clients 1
 timeout 300 cmake/wine-run.sh "$bench" run "Z:$work/flood.out" "$agent" >"$work/flood.txt" 2>/dev/null
+# Serving one client, the simulator ends by itself once the agent has gone.
+for _ in $(seq 50); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.1; done
 stop_simulator
+echo "simulator (agent's flood): $(grep summary "$work/simulator.log" | tail -1)"
 plain=$(field read "$work/read.txt")
 plain_ms=$(field ms "$work/read.txt")
 written=$(records "$work/flood.out")

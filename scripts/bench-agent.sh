@@ -106,3 +106,17 @@ printf 'agent under the flood    %8d records/s (%d records, wall %s ms): %.2f of
   "$agent_rate" "$written" "$flood_ms" "$(echo "scale=4; $agent_rate / $plain_rate" | bc)"
 printf 'peak working set         %8s KiB under the flood, %s KiB with no manager: %+d KiB\n' \
   "$flood_ws" "$alone_ws" "$(( ${flood_ws%.*} - ${alone_ws%.*} ))"
+
+# Teardown under an endless flood: the reader drains the pipe before it looks
+# at its stop request, so while the manager writes faster than the agent reads
+# the run does not end. Bounded here by a timeout of 20 s.
+start_simulator --file "Z:$work/events.txt" --repeat 100000000
+endless=$(date +%s%N)
+if timeout 20 cmake/wine-run.sh "$bench" run "Z:$work/endless.out" "$agent" >"$work/endless.txt" 2>/dev/null; then
+  printf 'endless flood            agent ended after %s ms, %d records\n' \
+    "$(field wall_ms "$work/endless.txt")" "$(records "$work/endless.out")"
+else
+  printf 'endless flood            agent still running after %d ms (%d records so far); stopped\n' \
+    $(( ($(date +%s%N) - endless) / 1000000 )) "$(records "$work/endless.out")"
+fi
+stop_simulator

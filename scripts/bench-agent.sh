@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# The pipe client and the agent against their floors, under Wine, in an
+# optimised build of their own:
+#  - messages/s of IpcPipeClient against a plain blocking ReadFile loop;
+#  - agent wall time with no manager against a trivial program;
+#  - records written under a simulator flood against a plain reader;
+#  - teardown with a connected idle manager (total - 1 s - trivial program);
+#  - peak working set under the flood against a run with no manager.
+#   scripts/bench-agent.sh [pipe bench ms per phase] [rounds] [flood messages]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh >/dev/null
+cmake -S . -B build/bench-windows -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_TESTS=OFF \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+cmake --build build/bench-windows --target qv_pipe_bench qv_agent_bench QuorvaneAnalytics qvm_simulator >/dev/null
+
+export QV_WINEPREFIX=$PWD/build/bench-windows/wineprefix WINEPREFIX=$PWD/build/bench-windows/wineprefix
+WINESERVER=/usr/lib/wine/wineserver
+[ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
+cmake/wine-run.sh cmd /c exit >/dev/null 2>&1 || true
+"$WINESERVER" -p 2>/dev/null || true
+
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  "$WINESERVER" -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+win() { cmake/wine-run.sh "$@"; }
+bench=build/bench-windows/tools/qv_agent_bench.exe
+agent=build/bench-windows/app/QuorvaneAnalytics.exe
+simulator=build/bench-windows/tools/manager_simulator/qvm_simulator.exe
+field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p" "$2"; }
+# Records of the agent's document: one sequence item each.
+records() { grep -cE $'^-\r?$' "$1" || true; }
+start_simulator() {
+  # Not through win(): $! must be the Wine process itself, not a subshell.
+  cmake/wine-run.sh "$simulator" -q "$@" >>"$work/simulator.log" 2>&1 &
+  sim_pid=$!
+  sleep 2
+}
+stop_simulator() {
+  kill "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=
+}
+
+echo "== pipe client"
+win build/bench-windows/tools/qv_pipe_bench.exe "${1:-2000}" "${2:-2}" >"$work/pipe.txt" 2>&1
+cat "$work/pipe.txt"
+
+echo "== agent"
+runs=3
+for i in $(seq $runs); do
+  win "$bench" run "Z:$work/nothing.out" "$bench" nothing >>"$work/nothing.txt" 2>/dev/null
+  win "$bench" run "Z:$work/alone.out" "$agent" >>"$work/alone.txt" 2>/dev/null
+done
+best() { sort -n | head -1; }
+trivial=$(field wall_ms "$work/nothing.txt" | best)
+alone=$(field wall_ms "$work/alone.txt" | best)
+alone_ws=$(field peak_ws_kib "$work/alone.txt" | best)
+printf 'trivial program          %8.1f ms (best of %d)\n' "$trivial" $runs
+printf 'agent, no manager        %8.1f ms (best of %d), %.1f ms more; peak working set %s KiB\n' \
+  "$alone" $runs "$(echo "$alone - $trivial" | bc)" "$alone_ws"
+
+# A connected manager that sends one event and then stays quiet.
+win "$bench" events "Z:$work/events.txt" >/dev/null 2>&1
+head -1 "$work/events.txt" >"$work/one.txt"
+for i in $(seq $runs); do
+  start_simulator --file "Z:$work/one.txt" --linger client
+  win "$bench" run "Z:$work/idle.out" "$agent" >>"$work/idle.txt" 2>/dev/null
+  stop_simulator
+done
+idle=$(field wall_ms "$work/idle.txt" | best)
+printf 'agent, idle manager      %8.1f ms (best of %d); teardown at most %.1f ms (total - 1000 - trivial)\n' \
+  "$idle" $runs "$(echo "$idle - 1000 - $trivial" | bc)"
+
+# The flood of 200-byte frames. The plain reader gets an endless one for 1 s.
+# The agent gets a finite one of $flood messages: it keeps reading for as long
+# as messages are queued, past its one-second wait (see the README), so an
+# endless flood would keep it from ending; its rate is records / (wall time -
+# trivial program).
+flood=${3:-4000}
+start_simulator --file "Z:$work/events.txt" --repeat 100000000
+win "$bench" read qvm_message_server 1000 >"$work/read.txt" 2>&1
+stop_simulator
+: >"$work/simulator.log"
+start_simulator --file "Z:$work/events.txt" --repeat $(( flood / 8 )) --clients 1
+timeout 300 cmake/wine-run.sh "$bench" run "Z:$work/flood.out" "$agent" >"$work/flood.txt" 2>/dev/null
+# Serving one client, the simulator ends by itself once the agent has gone.
+for _ in $(seq 50); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.1; done
+stop_simulator
+echo "simulator (agent's flood): $(grep summary "$work/simulator.log" | tail -1)"
+plain=$(field read "$work/read.txt")
+plain_ms=$(field ms "$work/read.txt")
+written=$(records "$work/flood.out")
+flood_ms=$(field wall_ms "$work/flood.txt")
+flood_ws=$(field peak_ws_kib "$work/flood.txt")
+plain_rate=$(echo "$plain * 1000 / $plain_ms" | bc)
+agent_rate=$(echo "$written * 1000 / ($flood_ms - $trivial)" | bc)
+printf 'plain ReadFile loop      %8d msg/s (%d messages in %s ms)\n' "$plain_rate" "$plain" "$plain_ms"
+printf 'agent under the flood    %8d records/s (%d records, wall %s ms): %.2f of the plain loop\n' \
+  "$agent_rate" "$written" "$flood_ms" "$(echo "scale=4; $agent_rate / $plain_rate" | bc)"
+printf 'peak working set         %8s KiB under the flood, %s KiB with no manager: %+d KiB\n' \
+  "$flood_ws" "$alone_ws" "$(( ${flood_ws%.*} - ${alone_ws%.*} ))"
+
+# Teardown under an endless flood: the reader drains the pipe before it looks
+# at its stop request, so while the manager writes faster than the agent reads
+# the run does not end. Bounded here by a timeout of 20 s.
+start_simulator --file "Z:$work/events.txt" --repeat 100000000
+endless=$(date +%s%N)
+if timeout 20 cmake/wine-run.sh "$bench" run "Z:$work/endless.out" "$agent" >"$work/endless.txt" 2>/dev/null; then
+  printf 'endless flood            agent ended after %s ms, %d records\n' \
+    "$(field wall_ms "$work/endless.txt")" "$(records "$work/endless.out")"
+else
+  printf 'endless flood            agent still running after %d ms (%d records so far); stopped\n' \
+    $(( ($(date +%s%N) - endless) / 1000000 )) "$(records "$work/endless.out")"
+fi
+stop_simulator

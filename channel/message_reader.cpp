@@ -116,7 +116,8 @@ void MessageReader::readMessages() {
 
 bool MessageReader::readWaitingMessages() {
     bool any = false;
-    for (;;) {
+    // A manager that writes faster than this loop reads must not hold off a stop.
+    while (!stop.wait(0)) {
         std::uint8_t header[messageHeaderSize] = {};
         if (client->peek(header, sizeof header) < sizeof header) {
             return any;
@@ -136,6 +137,7 @@ bool MessageReader::readWaitingMessages() {
         }
         decryptor.handleMessage(frame.payload);
     }
+    return any;
 }
 
 } // namespace qv::sys

@@ -122,6 +122,12 @@ check([r["dock"]["mac_address"] for r in records] == [f"02:00:00:00:00:{i:02x}" 
       f"short frames: {records}")
 print(f"short frames: {len(records)} records")
 
+# A manager that floods: the agent still stops at its second and exits 0.
+result, seconds = with_simulator(good[:1], "--repeat", "1000000")
+records = banner_and_records(result, "flood")
+check(len(records) > 0, f"flood: no records")
+print(f"flood: {len(records)} records, exit {result.returncode} after {seconds:.2f} s")
+
 # A reader that cannot start: one FATAL record naming the exception, the
 # fatal path's exit status 3, and no record after the document start.
 result, _ = run_agent(FAILING_AGENT)

@@ -110,5 +110,17 @@ TEST(MessageReader, ReconnectsAfterTheServerCloses) {
     EXPECT_EQ((std::vector<std::string>{"one", "two", "three", "four", "five"}), received->waitFor(5));
 }
 
+TEST(MessageReader, StopsWhileTheManagerFloods) {
+    const std::string pipe = uniquePipeName();
+    simulator::Options options = serverOptions(pipe);
+    options.repeat = 1000000;
+    Server server(options, {"flood"});
+
+    auto received = std::make_shared<Received>();
+    auto reader = std::make_unique<MessageReader>(std::make_unique<Recorder>(received), pipe);
+    ASSERT_GE(received->waitFor(20).size(), 20u);
+    reader.reset(); // hangs here if the reading loop ignores the stop
+}
+
 } // namespace
 } // namespace qv::sys

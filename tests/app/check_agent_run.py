@@ -94,33 +94,32 @@ check(host.startswith("  host: \n    computer_name: "), f"sample: no host lines 
 check(text == expected, f"sample: document differs:\n{text}\nexpected:\n{expected}")
 print(f"sample: {len(records)} records, exit {result.returncode} after {seconds:.2f} s")
 
+good = [event(3, f"B{i}", f"02:00:00:00:00:{i:02x}") for i in range(1, 6)]
+
+
+def expect_good_records(name, lines, count, *options):
+    """Runs the agent against `lines` and checks it wrote the first `count` good events."""
+    result, _ = with_simulator(lines, *options)
+    records = banner_and_records(result, name)
+    check([r["dock"]["mac_address"] for r in records] == [f"02:00:00:00:00:{i:02x}" for i in range(1, count + 1)],
+          f"{name}: {records}")
+    print(f"{name}: {len(records)} records")
+
+
 # Frames with lying length fields (dropped whole, even though their payload
 # would decipher), undecipherable payloads and a deeply nested JSON text on
 # one connection: every good event after them still makes its record, once.
-good = [event(3, f"B{i}", f"02:00:00:00:00:{i:02x}") for i in range(1, 6)]
 nested = "[" * 100000 + "]" * 100000
-result, _ = with_simulator(good[:1] + [nested] + good[1:],
-                           "--bad", "long-length,max-length,bad-base64,wrong-key,not-json")
-records = banner_and_records(result, "bad frames")
-check([r["dock"]["mac_address"] for r in records] == [f"02:00:00:00:00:{i:02x}" for i in range(1, 6)],
-      f"bad frames: {records}")
-print(f"bad frames: {len(records)} records")
+expect_good_records("bad frames", good[:1] + [nested] + good[1:], 5,
+                    "--bad", "long-length,max-length,bad-base64,wrong-key,not-json")
 
 # The manager closes the pipe after two messages and opens it again: the
 # events of both connections arrive.
-result, _ = with_simulator(good[:4], "--close-after", "2")
-records = banner_and_records(result, "reconnect")
-check([r["dock"]["mac_address"] for r in records] == [f"02:00:00:00:00:{i:02x}" for i in range(1, 5)],
-      f"reconnect: {records}")
-print(f"reconnect: {len(records)} records")
+expect_good_records("reconnect", good[:4], 4, "--close-after", "2")
 
 # Frames too short for a header cost the connection; the agent connects again
 # and the events sent after that still arrive.
-result, _ = with_simulator(good[:3], "--bad", "short,zero-length", "--delay", "80")
-records = banner_and_records(result, "short frames")
-check([r["dock"]["mac_address"] for r in records] == [f"02:00:00:00:00:{i:02x}" for i in range(1, 4)],
-      f"short frames: {records}")
-print(f"short frames: {len(records)} records")
+expect_good_records("short frames", good[:3], 3, "--bad", "short,zero-length", "--delay", "80")
 
 # A manager that floods: the agent still stops at its second and exits 0.
 result, seconds = with_simulator(good[:1], "--repeat", "1000000")

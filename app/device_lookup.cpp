@@ -1,5 +1,7 @@
 #include "app/device_lookup.h"
 
+#include "sys/win32/unique_handle.h"
+
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -11,27 +13,6 @@ namespace {
 bool isUsable(HDEVINFO handle) {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
-
-// SetupDiOpenDevRegKey reports failure as INVALID_HANDLE_VALUE, not null.
-class DeviceRegKey {
-public:
-    explicit DeviceRegKey(HKEY key) : key_(key) {}
-    ~DeviceRegKey() {
-        if (isOpen()) {
-            const DWORD lastError = GetLastError();
-            RegCloseKey(key_);
-            SetLastError(lastError);
-        }
-    }
-    DeviceRegKey(const DeviceRegKey&) = delete;
-    DeviceRegKey& operator=(const DeviceRegKey&) = delete;
-
-    bool isOpen() const { return key_ != nullptr && key_ != INVALID_HANDLE_VALUE; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_;
-};
 
 std::string textUpToZero(const char* text, std::size_t capacity) {
     const void* end = std::memchr(text, 0, capacity);
@@ -119,9 +100,10 @@ std::string DeviceInfo::deviceInstanceId() const {
 std::string DeviceInfo::driverKeyValue(const std::string& name) const {
     if (!isValid())
         return std::string();
-    DeviceRegKey key(SetupDiOpenDevRegKey(set_, const_cast<SP_DEVINFO_DATA*>(&data_), DICS_FLAG_GLOBAL, 0,
-                                          DIREG_DRV, KEY_READ));
-    if (!key.isOpen())
+    // SetupDiOpenDevRegKey reports failure as INVALID_HANDLE_VALUE, not null.
+    const sys::win32::UniqueHkey key(SetupDiOpenDevRegKey(set_, const_cast<SP_DEVINFO_DATA*>(&data_),
+                                                          DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ));
+    if (!key.isValid())
         return std::string();
     DWORD type = 0;
     DWORD size = 0;

@@ -7,6 +7,7 @@
 #include "sys/errors/error_handlers.h"
 #include "sys/errors/exception.h"
 #include "sys/errors/structured_exception.h"
+#include "sys/win32/unique_handle.h"
 
 namespace qv::sys {
 
@@ -15,21 +16,6 @@ namespace {
 enum ThreadState : std::uint32_t { kNotCreated = 0, kCreated = 1, kStarted = 2 };
 
 constexpr DWORD kThreadNameException = 0x406D1388;
-
-class TokenHandle : private boost::noncopyable {
-public:
-    TokenHandle() = default;
-    ~TokenHandle() {
-        if (handle_ != nullptr) {
-            CloseHandle(handle_);
-        }
-    }
-    HANDLE* out() { return &handle_; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_ = nullptr;
-};
 
 // A debugger names threads from this exception; without one it must not
 // reach the unhandled-exception path, so one process-wide handler swallows it.
@@ -145,10 +131,10 @@ bool Thread::create() {
     QV_LOG(6) << "Thread created: " << record_->name << " id " << record_->threadId;
 
     // A thread does not inherit its creator's impersonation; give it a copy.
-    TokenHandle token;
-    TokenHandle duplicate;
-    if (OpenThreadToken(GetCurrentThread(), MAXIMUM_ALLOWED, TRUE, token.out()) &&
-        DuplicateToken(token.get(), SecurityImpersonation, duplicate.out())) {
+    win32::UniqueHandle token;
+    win32::UniqueHandle duplicate;
+    if (OpenThreadToken(GetCurrentThread(), MAXIMUM_ALLOWED, TRUE, token.put()) &&
+        DuplicateToken(token.get(), SecurityImpersonation, duplicate.put())) {
         HANDLE handle = record_->handle;
         record_->impersonating = SetThreadToken(&handle, duplicate.get()) != FALSE;
     }

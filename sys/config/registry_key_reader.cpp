@@ -1,5 +1,7 @@
 #include "sys/config/registry_key_reader.h"
 
+#include "sys/win32/unique_handle.h"
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -29,43 +31,10 @@ QV_REGISTRY_COPY_SLOTS(InvalidHandleException)
 
 namespace {
 
+using win32::UniqueHkey;
+
 // Values at or beyond this size are refused rather than read.
 constexpr DWORD kValueSizeLimit = 0x100000;
-
-// Owns one open registry key. RegCloseKey keeps the caller's last error.
-class UniqueHkey {
-public:
-    UniqueHkey() = default;
-    explicit UniqueHkey(HKEY key) : key_(key) {}
-    ~UniqueHkey() { reset(); }
-    UniqueHkey(UniqueHkey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
-    UniqueHkey& operator=(UniqueHkey&& other) noexcept {
-        if (this != &other) {
-            reset();
-            key_ = std::exchange(other.key_, nullptr);
-        }
-        return *this;
-    }
-    UniqueHkey(const UniqueHkey&) = delete;
-    UniqueHkey& operator=(const UniqueHkey&) = delete;
-
-    HKEY get() const { return key_; }
-    HKEY* put() {
-        reset();
-        return &key_;
-    }
-    void reset() {
-        if (key_ != nullptr) {
-            const DWORD lastError = GetLastError();
-            RegCloseKey(key_);
-            SetLastError(lastError);
-            key_ = nullptr;
-        }
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 HKEY rootFromName(const std::wstring& name) {
     struct Root {

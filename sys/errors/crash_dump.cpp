@@ -10,31 +10,11 @@
 #include "sys/config/program_options.h"
 #include "sys/errors/quiet_log.h"
 #include "sys/errors/structured_exception.h"
+#include "sys/win32/unique_handle.h"
 
 namespace qv::sys {
 
 namespace {
-
-// Owns a file or directory handle; invalid is INVALID_HANDLE_VALUE. Closing
-// keeps the caller's last error.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            const DWORD lastError = GetLastError();
-            CloseHandle(handle_);
-            SetLastError(lastError);
-        }
-    }
-    explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 std::string modulePath() {
     char path[261] = {};
@@ -53,9 +33,9 @@ bool usableDirectory(const std::string& directory) {
     if (directory.empty()) {
         return false;
     }
-    const FileHandle handle(CreateFileA(directory.c_str(), FILE_ADD_FILE, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL,
-                                        nullptr));
+    const win32::UniqueHandle handle(
+        CreateFileA(directory.c_str(), FILE_ADD_FILE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(handle);
 }
 
@@ -131,8 +111,8 @@ std::string crashDumpPath(const std::string& base, bool uniqueNames, const DumpT
     for (int n = 1; n <= 10; ++n) {
         // Creating the file claims the name: a dump of another thread in the
         // same millisecond finds it taken and moves on.
-        const FileHandle claimed(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const win32::UniqueHandle claimed(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (claimed || GetLastError() != ERROR_FILE_EXISTS) {
             return path;
         }
@@ -164,8 +144,8 @@ void writeCrashDump(const Logger::Logged* logged, _EXCEPTION_POINTERS* exception
 
 void writeMiniDump(const Logger::Logged* logged, const std::string& path,
                    _EXCEPTION_POINTERS* exceptionPointers) {
-    const FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    const win32::UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD error = GetLastError();
         QV_LOG_QUIETLY(logged, Logger::kError,

@@ -1,6 +1,7 @@
 #include "tools/manager_simulator/pipe_server.h"
 
 #include "channel/key_store.h"
+#include "sys/win32/unique_handle.h"
 #include "tools/manager_simulator/frames.h"
 
 #include <windows.h>
@@ -13,39 +14,7 @@
 namespace qv::simulator {
 namespace {
 
-// Owns a kernel handle; "no handle" is both NULL and INVALID_HANDLE_VALUE,
-// since CreateNamedPipeA and CreateEventA disagree on it.
-class UniqueHandle {
-public:
-    UniqueHandle() noexcept = default;
-    explicit UniqueHandle(HANDLE handle) noexcept : handle(handle) {}
-    UniqueHandle(UniqueHandle&& other) noexcept : handle(other.take()) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) {
-            reset(other.take());
-        }
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    ~UniqueHandle() { reset(); }
-
-    bool isValid() const noexcept { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
-    HANDLE get() const noexcept { return handle; }
-    [[nodiscard]] HANDLE take() noexcept { return std::exchange(handle, nullptr); }
-    void reset(HANDLE other = nullptr) noexcept {
-        if (isValid()) {
-            // Closing must not change the last error a caller still reads.
-            const DWORD error = GetLastError();
-            CloseHandle(handle);
-            SetLastError(error);
-        }
-        handle = other;
-    }
-
-private:
-    HANDLE handle = nullptr;
-};
+using sys::win32::UniqueHandle;
 
 // A security descriptor from LocalAlloc.
 class LocalSecurityDescriptor {

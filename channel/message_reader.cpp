@@ -46,10 +46,6 @@ MessageReader::~MessageReader() {
     }
 }
 
-void MessageReader::dropClient() {
-    client.reset();
-}
-
 void MessageReader::run() {
     while (!stop.wait(0)) {
         const bool hadClient = client != nullptr;
@@ -58,7 +54,7 @@ void MessageReader::run() {
                 connectClient();
             } catch (const std::exception& e) {
                 QV_LOG(Logger::kError) << e.what();
-                dropClient();
+                client.reset();
                 continue;
             }
         }
@@ -67,11 +63,11 @@ void MessageReader::run() {
                 readMessages();
             }
             if (hadClient && client && client->getState() != PipeState::Connected) {
-                dropClient();
+                client.reset();
             }
         } catch (const std::exception& e) {
             QV_LOG(Logger::kError) << e.what();
-            dropClient();
+            client.reset();
         }
     }
 }
@@ -114,21 +110,19 @@ void MessageReader::readMessages() {
     }
 }
 
-bool MessageReader::readWaitingMessages() {
-    bool any = false;
+void MessageReader::readWaitingMessages() {
     // A manager that writes faster than this loop reads must not hold off a stop.
     while (!stop.wait(0)) {
         std::uint8_t header[messageHeaderSize] = {};
         if (client->peek(header, sizeof header) < sizeof header) {
-            return any;
+            return;
         }
         // The buffer is sized by the pipe's own count of the message, never by
         // the length field, which the peer could set to anything.
         std::vector<std::uint8_t> message;
         if (!client->readPacket(message)) {
-            return any;
+            return;
         }
-        any = true;
         const FramePayload frame = cutFrame(message.data(), message.size());
         if (frame.truncated) {
             QV_LOG(Logger::kError) << "Dropped a message of " << message.size()
@@ -137,7 +131,6 @@ bool MessageReader::readWaitingMessages() {
         }
         decryptor.handleMessage(frame.payload);
     }
-    return any;
 }
 
 } // namespace qv::sys

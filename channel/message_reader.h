@@ -35,9 +35,8 @@ private:
     void run();
     void connectClient();
     void readMessages();
-    // Reads and handles every whole message that is waiting; false when none was.
-    bool readWaitingMessages();
-    void dropClient();
+    // Reads and handles every whole message that is waiting, until a stop.
+    void readWaitingMessages();
 
     Flag stop;
     std::unique_ptr<IpcPipeClient> client;

@@ -1,5 +1,7 @@
 #include "tools/manager_simulator/frames.h"
 
+#include "channel/message_frame.h"
+
 #include "channel/random_generator.h"
 #include "tools/manager_simulator/message_encoder.h"
 
@@ -97,11 +99,7 @@ std::uint64_t frameLength(const std::string& frame) {
     if (frame.size() < frameHeaderSize) {
         throw std::invalid_argument("a frame shorter than its length field has no length");
     }
-    std::uint64_t length = 0;
-    for (std::size_t i = 0; i < frameHeaderSize; ++i) {
-        length |= static_cast<std::uint64_t>(static_cast<unsigned char>(frame[i])) << (8 * i);
-    }
-    return length;
+    return sys::frameLength(reinterpret_cast<const std::uint8_t*>(frame.data()));
 }
 
 std::string buildFrame(FrameKind kind, const sys::encryption::Key<16>& channelKey, const std::string& text) {

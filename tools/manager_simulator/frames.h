@@ -1,5 +1,7 @@
 #pragma once
 
+#include "channel/message_frame.h"
+
 #include "channel/key.h"
 
 #include <cstddef>
@@ -22,7 +24,7 @@ enum class FrameKind {
     NotJson,    // right length and key, the plain text is not JSON
 };
 
-inline constexpr std::size_t frameHeaderSize = 8;
+inline constexpr std::size_t frameHeaderSize = sys::messageHeaderSize;
 inline constexpr std::size_t shortFrameSize = 5;
 inline constexpr std::uint64_t longLengthExcess = 4096;
 // The plain text of a NotJson frame.

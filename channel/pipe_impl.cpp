@@ -59,6 +59,7 @@ void IpcPipe::PipeImpl::fail(const char* what, std::uint32_t error) {
 }
 
 void IpcPipe::PipeImpl::close() {
+    peekedTotal_ = 0;
     pipe_.close();
     setState(PipeState::Disconnected);
 }
@@ -89,12 +90,13 @@ std::uint64_t IpcPipe::PipeImpl::peek(void* buffer, std::uint64_t size) {
     if (buffer == nullptr) {
         size = 0;
     }
-    if (!readPending_) {
+    if (!readPending_ && !readQueued_) {
         throw Failure("Unexpected no read pending");
     }
+    peekedTotal_ = 0;
 
     std::uint32_t error = 0;
-    if (!pipe_.getOverlappedResult(win32::Win32Pipe::kReadReadyResult, lastTransferred_, error)) {
+    if (readPending_ && !pipe_.getOverlappedResult(win32::Win32Pipe::kReadReadyResult, lastTransferred_, error)) {
         if (error == ERROR_IO_INCOMPLETE) {
             return 0; // no message yet
         }
@@ -103,11 +105,13 @@ std::uint64_t IpcPipe::PipeImpl::peek(void* buffer, std::uint64_t size) {
         }
     }
 
-    // A message is there: the armed read has finished.
+    // A message is there: the armed read has finished, or the message was
+    // already queued behind the last one read.
     const auto asked = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFFu));
     std::uint32_t bytesRead = 0;
     std::uint32_t bytesLeft = 0;
-    if (!pipe_.peek(buffer, asked, bytesRead, bytesLeft, error)) {
+    std::uint32_t bytesQueued = 0;
+    if (!pipe_.peek(buffer, asked, bytesRead, bytesLeft, bytesQueued, error)) {
         fail("Peeking the message failed", error);
     }
     const std::uint64_t total = std::uint64_t(bytesRead) + bytesLeft;
@@ -132,15 +136,22 @@ std::uint64_t IpcPipe::PipeImpl::peek(void* buffer, std::uint64_t size) {
         close();
         throw SystemMessageException(MessageId(kMessagePipeError), SystemErrorCode(ERROR_HANDLE_EOF));
     }
+    peekedTotal_ = total;
+    moreQueued_ = bytesQueued > total;
     return total;
 }
 
 bool IpcPipe::PipeImpl::readPacket(std::vector<std::uint8_t>& buffer) {
-    const std::uint64_t total = peek(nullptr, 0);
+    // The caller has usually just peeked this message: its size is known, and
+    // only this thread takes messages from the pipe.
+    const std::uint64_t total = peekedTotal_ != 0 ? peekedTotal_ : peek(nullptr, 0);
     if (total == 0) {
         return false;
     }
+    const bool moreQueued = moreQueued_;
+    peekedTotal_ = 0;
     readPending_ = false;
+    readQueued_ = false;
     buffer.resize(total);
     std::uint32_t error = 0;
     if (!pipe_.read(buffer.data(), static_cast<std::uint32_t>(total), lastTransferred_, error)) {
@@ -149,6 +160,13 @@ bool IpcPipe::PipeImpl::readPacket(std::vector<std::uint8_t>& buffer) {
     QV_ASSERT_CMP(lastTransferred_, ==, total);
     buffer.resize(std::min<std::uint64_t>(lastTransferred_, total)); // never hand on bytes not read
 
+    if (moreQueued) {
+        // Arming would finish at once on the queued message; signalling it
+        // saves the round trip to the engine thread for every message of a burst.
+        readQueued_ = true;
+        pipe_.signalReadReady();
+        return true;
+    }
     if (!ensureReadPending(error)) {
         // The next peek reports the pipe's own error.
         QV_LOG(kWarn) << "Read on " << fullName_ << " not armed again";

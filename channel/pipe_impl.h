@@ -41,6 +41,15 @@ protected:
 
     std::uint32_t lastTransferred_ = 0;
     bool readPending_ = false;
+    // Read without arming again because the last peek saw another message
+    // queued behind the one read; the read-ready flag was set instead. The
+    // next peek finds that message at once, and the first read that leaves
+    // nothing known queued arms again.
+    bool readQueued_ = false;
+    // What the last peek found, for the readPacket that follows it: the size
+    // of the message (0 when not known) and whether more are queued behind it.
+    std::uint64_t peekedTotal_ = 0;
+    bool moreQueued_ = false;
     std::uint64_t maxMessageSize_;
     std::string fullName_;
     win32::Win32Pipe pipe_;

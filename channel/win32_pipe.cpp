@@ -192,6 +192,23 @@ bool Win32Pipe::peek(void* buffer, std::uint32_t size, std::uint32_t& bytesRead,
     return result != FALSE;
 }
 
+bool Win32Pipe::peek(void* buffer, std::uint32_t size, std::uint32_t& bytesRead,
+                     std::uint32_t& bytesLeftThisMessage, std::uint32_t& bytesAvailable, std::uint32_t& error) {
+    DWORD read = 0;
+    DWORD available = 0;
+    DWORD left = 0;
+    const BOOL result = PeekNamedPipe(handle_, buffer, size, &read, &available, &left);
+    error = errorAfter(result);
+    bytesRead = read;
+    bytesLeftThisMessage = left;
+    bytesAvailable = available;
+    return result != FALSE;
+}
+
+void Win32Pipe::signalReadReady() {
+    readReadyFlag_.set();
+}
+
 bool Win32Pipe::getOverlappedResult(std::uint32_t type, std::uint32_t& transferred, std::uint32_t& error) {
     DWORD count = 0;
     const BOOL result = GetOverlappedResult(handle_, &resultTypeToOverlapped(type), &count, FALSE);

@@ -87,6 +87,14 @@ public:
     // without taking it. `buffer` may be null when `size` is 0.
     bool peek(void* buffer, std::uint32_t size, std::uint32_t& bytesRead, std::uint32_t& bytesLeftThisMessage,
               std::uint32_t& error);
+    // The same, also giving the bytes of every message queued in the pipe, so
+    // that more than this message waiting shows as `bytesAvailable` larger
+    // than this message's size.
+    bool peek(void* buffer, std::uint32_t size, std::uint32_t& bytesRead, std::uint32_t& bytesLeftThisMessage,
+              std::uint32_t& bytesAvailable, std::uint32_t& error);
+    // On the calling thread: sets the read-ready flag without arming a read,
+    // for a message that is known to be queued already.
+    void signalReadReady();
     // On the calling thread, without waiting: ERROR_IO_INCOMPLETE while pending.
     bool getOverlappedResult(std::uint32_t type, std::uint32_t& transferred, std::uint32_t& error);
 

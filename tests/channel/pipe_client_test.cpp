@@ -137,17 +137,23 @@ TEST(PipeClient, PeeksAndReadsWholeMessagesOneAfterAnother) {
     EXPECT_EQ(client->peek(header, 8), 0u);
     EXPECT_FALSE(client->readPacket(packet));
 
-    // Two messages waiting at once are read in one go, in order.
+    // Messages waiting at once are read in order, each its own size, and the
+    // read-ready signal stays up for those still queued.
     server.send("second message");
-    server.send("third message!");
+    server.send("third one");
+    server.send("and a fourth one");
     waitForMessage(*client);
     std::vector<std::uint8_t> peeked(6);
     EXPECT_TRUE(client->peekPacket(peeked));
     EXPECT_EQ(text(peeked), "second");
     ASSERT_TRUE(client->readPacket(packet));
     EXPECT_EQ(text(packet), "second message");
+    waitForMessage(*client);
+    EXPECT_EQ(client->peek(header, 8), 9u);
     ASSERT_TRUE(client->readPacket(packet));
-    EXPECT_EQ(text(packet), "third message!");
+    EXPECT_EQ(text(packet), "third one");
+    ASSERT_TRUE(client->readPacket(packet));
+    EXPECT_EQ(text(packet), "and a fourth one");
     EXPECT_FALSE(client->readPacket(packet));
 
     // Bigger than any pipe buffer: the server's write ends only as the client reads.
@@ -163,12 +169,22 @@ TEST(PipeClient, PeeksAndReadsWholeMessagesOneAfterAnother) {
 }
 
 TEST(PipeClient, ShortOrEmptyMessageEndsTheConnectionWithEndOfFile) {
-    // An empty message also when the reader asks for no header first.
+    // An empty message also when the reader asks for no header first, and
+    // one queued between good messages.
     for (const auto& [message, header] : {std::pair("12345", 8), std::pair("", 8), std::pair("", 0)}) {
         PipeServer server;
         auto client = connectedClient(server);
+        if (header == 0) {
+            server.send("good message");
+            server.send("");
+            server.send("good again");
+        }
         server.send(message);
         waitForMessage(*client);
+        if (header == 0) {
+            std::vector<std::uint8_t> good;
+            ASSERT_TRUE(client->readPacket(good));
+        }
         std::vector<std::uint8_t> packet(header);
         EXPECT_EQ(pipeErrorOf([&] { header ? client->peekPacket(packet) : client->readPacket(packet); }),
                   ERROR_HANDLE_EOF)

@@ -4,7 +4,8 @@
 #  - messages/s of IpcPipeClient against a plain blocking ReadFile loop;
 #  - agent wall time with no manager against a trivial program;
 #  - records written under a simulator flood against a plain reader;
-#  - teardown with a connected idle manager (total - 1 s - trivial program);
+#  - teardown with a connected idle manager: in the agent's own process from
+#    the end of its one-second wait, and as total - 1 s - trivial program;
 #  - peak working set under the flood against a run with no manager.
 #   scripts/bench-agent.sh [pipe bench ms per phase] [rounds] [flood messages]
 set -euo pipefail
@@ -74,9 +75,16 @@ for i in $(seq $runs); do
   win "$bench" run "Z:$work/idle.out" "$agent" >>"$work/idle.txt" 2>/dev/null
   stop_simulator
 done
+for i in $(seq $runs); do
+  start_simulator --file "Z:$work/one.txt" --linger client
+  win "$bench" teardown >>"$work/teardown.txt" 2>/dev/null
+  stop_simulator
+done
 idle=$(field wall_ms "$work/idle.txt" | best)
 printf 'agent, idle manager      %8.1f ms (best of %d); teardown at most %.1f ms (total - 1000 - trivial)\n' \
   "$idle" $runs "$(echo "$idle - 1000 - $trivial" | bc)"
+printf 'teardown in process      %8s ms (end of the wait to reader and writer gone; runs: %s)\n' \
+  "$(field teardown_ms "$work/teardown.txt" | best)" "$(field teardown_ms "$work/teardown.txt" | tr '\n' ' ')"
 
 # The flood of 200-byte frames. The plain reader gets an endless one for 1 s.
 # The agent gets a finite one of $flood messages: it keeps reading for as long
@@ -107,9 +115,9 @@ printf 'agent under the flood    %8d records/s (%d records, wall %s ms): %.2f of
 printf 'peak working set         %8s KiB under the flood, %s KiB with no manager: %+d KiB\n' \
   "$flood_ws" "$alone_ws" "$(( ${flood_ws%.*} - ${alone_ws%.*} ))"
 
-# Teardown under an endless flood: the reader drains the pipe before it looks
-# at its stop request, so while the manager writes faster than the agent reads
-# the run does not end. Bounded here by a timeout of 20 s.
+# Teardown under an endless flood: the reader looks at its stop request
+# between messages, so the run ends at its second like any other. Bounded
+# here by a timeout of 20 s in case it does not.
 start_simulator --file "Z:$work/events.txt" --repeat 100000000
 endless=$(date +%s%N)
 if timeout 20 cmake/wine-run.sh "$bench" run "Z:$work/endless.out" "$agent" >"$work/endless.txt" 2>/dev/null; then

@@ -12,7 +12,12 @@
 //       prints "read=N ms=T".
 //   agent_bench events FILE
 //       writes dock event lines whose simulator frames are 200 bytes each.
+//   agent_bench teardown
+//       runs the agent's main body in this process, its document going
+//       nowhere, and prints "teardown_ms=...": from the end of its one-second
+//       wait to the point where the reader and the writer are gone.
 
+#include "app/app_main.h"
 #include "channel/dock_event.h"
 #include "channel/key.h"
 #include "tools/manager_simulator/frames.h"
@@ -158,6 +163,26 @@ int events(const char* path) {
     return file ? 0 : 1;
 }
 
+// The wait begins as soon as the reader is made, so it ends one second after
+// the factory returns (the factory is called once).
+int teardown() {
+    Clock::time_point waitStart;
+    auto factory = [&](std::unique_ptr<qv::sys::MessageHandler> handler, const std::string& pipe) {
+        auto reader = qv::telemetry::startMessageReader(std::move(handler), pipe);
+        waitStart = Clock::now();
+        return reader;
+    };
+    std::ostream nowhere(nullptr);
+    qv::telemetry::AppState state;
+    qv::telemetry::appMain(state, nowhere, factory);
+    state.writer.reset();
+    const auto end = Clock::now();
+    std::printf("teardown_ms=%.1f\n", ms(end - waitStart) - std::chrono::duration<double, std::milli>(
+                                                                   qv::telemetry::waitLimit)
+                                                                   .count());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -174,7 +199,10 @@ int main(int argc, char** argv) {
     if (mode == "events" && argc > 2) {
         return events(argv[2]);
     }
+    if (mode == "teardown") {
+        return teardown();
+    }
     std::fprintf(stderr,
-                 "usage: agent_bench run OUTFILE PROGRAM [ARGS...] | nothing | read PIPE MS | events FILE\n");
+                 "usage: agent_bench run OUTFILE PROGRAM [ARGS...] | nothing | read PIPE MS | events FILE | teardown\n");
     return 2;
 }

@@ -183,13 +183,8 @@ bool Win32Pipe::read(void* buffer, std::uint32_t size, std::uint32_t& transferre
 
 bool Win32Pipe::peek(void* buffer, std::uint32_t size, std::uint32_t& bytesRead,
                      std::uint32_t& bytesLeftThisMessage, std::uint32_t& error) {
-    DWORD read = 0;
-    DWORD left = 0;
-    const BOOL result = PeekNamedPipe(handle_, buffer, size, &read, nullptr, &left);
-    error = errorAfter(result);
-    bytesRead = read;
-    bytesLeftThisMessage = left;
-    return result != FALSE;
+    std::uint32_t available = 0;
+    return peek(buffer, size, bytesRead, bytesLeftThisMessage, available, error);
 }
 
 bool Win32Pipe::peek(void* buffer, std::uint32_t size, std::uint32_t& bytesRead,

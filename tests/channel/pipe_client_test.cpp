@@ -94,11 +94,20 @@ TEST(PipeClient, ConnectsOnlyFromNotConnectedAndReportsEveryStateChange) {
         server.accept();
         EXPECT_TRUE(client.isConnected());
         EXPECT_FALSE(client.connect(1000, false));
+        // What the server wrote before it closed is still read, in order.
+        server.send("last but one");
+        server.send("last message");
         server.close();
         waitForMessage(client);
+        std::vector<std::uint8_t> packet;
+        ASSERT_TRUE(client.readPacket(packet));
+        EXPECT_EQ(text(packet), "last but one");
+        ASSERT_TRUE(client.readPacket(packet));
+        EXPECT_EQ(text(packet), "last message");
         EXPECT_EQ(pipeErrorOf([&] { client.peek(nullptr, 0); }), ERROR_BROKEN_PIPE);
         EXPECT_EQ(client.getState(), PipeState::Disconnected);
-        EXPECT_EQ(logs.take("IpcPipeClientImpl", "ERROR"), 1u);
+        // Arming again after the last message failed, then the peek.
+        EXPECT_EQ(logs.take("IpcPipeClientImpl", "ERROR"), 2u);
         EXPECT_FALSE(client.connect(1000, false)); // Disconnected is final
     }
     using S = PipeState;

@@ -8,12 +8,12 @@
 
 #include <gtest/gtest.h>
 
-#include "captured_records.h"
 #include "sys/concurrency/flag.h"
 #include "sys/concurrency/thread.h"
 #include "sys/errors/error_handlers.h"
 #include "sys/errors/exception.h"
 #include "sys/errors/structured_exception.h"
+#include "sys/logger/log_capture.h"
 #include "sys/logger/plain_line.h"
 
 namespace qv::sys {
@@ -51,7 +51,7 @@ struct Worker : Thread {
 };
 
 TEST(Thread, RunsOnlyAfterStartUnderItsNameAndTheCreatorsImpersonation) {
-    test::CapturedRecords& records = test::captureModule("Worker");
+    test::LogCapture& log = test::LogCapture::of("Worker");
     {
         Worker idle; // never started: its body never runs, and join has nothing to wait for
         EXPECT_TRUE(idle.join(0));
@@ -71,9 +71,9 @@ TEST(Thread, RunsOnlyAfterStartUnderItsNameAndTheCreatorsImpersonation) {
     EXPECT_FALSE(worker.hadToken);
     EXPECT_FALSE(worker.isImpersonating());
     // Created twice (idle, worker), then started on the new thread, under its name.
-    ASSERT_EQ(records.records.size(), 3u);
-    EXPECT_EQ(records.records[2].substr(0, 2), "6|");
-    EXPECT_NE(records.records[2].find("|" + name + "|Thread started: " + name), std::string::npos);
+    const auto records = log.take();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[2], (test::CapturedRecord{6, records[2].line, name, "Thread started: " + name}));
 
     // Created while the creator impersonates: the body runs impersonating too.
     ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "registry_test_support.h"
+#include "sys/logger/log_capture.h"
 #include "sys/win32/impersonation.h"
 
 namespace qv::sys::option {
@@ -99,9 +100,9 @@ void loadCase(DataStore& store, OptionType option, decltype(option.value()) expe
     EXPECT_EQ(recordedBy == "Option" ? 1u : 0u, records.size());
     EXPECT_EQ(recordedBy == "RegistryDataStore" ? 1u : 0u, storeRecords.size());
     records.insert(records.end(), storeRecords.begin(), storeRecords.end());
-    for (const auto& [level, text] : records) {
-        EXPECT_EQ(Logger::kWarn, level);
-        EXPECT_NE(std::string::npos, text.find('"' + option.name() + '"')) << text;
+    for (const auto& record : records) {
+        EXPECT_EQ(Logger::kWarn, record.level);
+        EXPECT_NE(std::string::npos, record.text.find('"' + option.name() + '"')) << record.text;
     }
 }
 

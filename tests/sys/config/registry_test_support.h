@@ -5,15 +5,9 @@
 
 #include <windows.h>
 
-#include <map>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
-
-#include "sys/logger/logger.h"
-#include "sys/logger/logger_core.h"
 
 namespace qv::sys::test {
 
@@ -69,29 +63,6 @@ private:
     }
 
     std::string name_;
-};
-
-// The records of one logging module. A module keeps its outputs as long as
-// the logger lives, so each capture is attached once for the process.
-class LogCapture : public Logger::Output {
-public:
-    static LogCapture& of(const std::string& module) {
-        static std::map<std::string, LogCapture*> captures;
-        LogCapture*& capture = captures[module];
-        if (capture == nullptr) {
-            capture = new LogCapture;
-            Logger::core().addOutput(module, *capture, Logger::kVerbose);
-        }
-        capture->records.clear();
-        return *capture;
-    }
-    void output(std::uint32_t, Logger::Level level, const char*, std::int32_t, const std::string&,
-                const std::string&, std::uint32_t, const std::string&, const std::string& text) override {
-        records.emplace_back(level, text);
-    }
-    std::vector<std::pair<Logger::Level, std::string>> take() { return std::exchange(records, {}); }
-
-    std::vector<std::pair<Logger::Level, std::string>> records;
 };
 
 } // namespace qv::sys::test

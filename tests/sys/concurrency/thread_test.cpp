@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 
@@ -20,14 +19,9 @@ namespace qv::sys {
 namespace {
 
 // Every record also goes to standard error, where a death test's child can be read.
-struct StandardErrorSink : Logger::LineSink {
-    void write(const std::string& line) override {
-        std::fprintf(stderr, "%s\n", test::plainLine(line).c_str());
-    }
-};
-
 const bool loggerStarted = [] {
-    Logger::initialise("ThreadTest", Logger::kVerbose, 0, false, std::make_unique<StandardErrorSink>());
+    Logger::initialise("ThreadTest", Logger::kVerbose, 0, false,
+                       std::make_unique<test::PrintingSink>(stderr));
     return true;
 }();
 

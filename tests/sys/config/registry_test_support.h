@@ -65,4 +65,17 @@ private:
     std::string name_;
 };
 
+// A REG_SZ value below HK??\Software\Quorvane\<section>, deleted at the end.
+struct ScopedSetting {
+    ScopedSetting(HKEY hive, const std::string& section, const char* name, const std::string& value)
+        : hive(hive), key("Software\\Quorvane\\" + section), name(name) {
+        EXPECT_EQ(0,
+                  RegSetKeyValueA(hive, key.c_str(), name, REG_SZ, value.c_str(), DWORD(value.size() + 1)));
+    }
+    ~ScopedSetting() { RegDeleteKeyValueA(hive, key.c_str(), name); }
+    const HKEY hive;
+    const std::string key;
+    const char* const name;
+};
+
 } // namespace qv::sys::test

@@ -1,5 +1,6 @@
 #include "channel/dock_event.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -179,10 +180,6 @@ TEST(EncodeDockEvent, PrintsSortedCompactJsonThatDecodesToTheSameRecord) {
         R"({"deviceId":"","event":0,"fwVersion":[0,0,0],"timestamp":0,"updMacAddress":"00:00:00:00:00:00"})");
 
     record.deviceId = "bad \xFF byte";
-    try {
-        encodeDockEvent(record);
-        FAIL();
-    } catch (const json::type_error& e) {
-        EXPECT_EQ(e.id, 316);
-    }
+    EXPECT_THAT([&] { encodeDockEvent(record); },
+                testing::Throws<json::type_error>(testing::Field(&json::type_error::id, 316)));
 }

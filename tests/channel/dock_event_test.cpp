@@ -111,14 +111,11 @@ TEST(DecodeDockEvent, NumbersConvertAsTheSchemaSays) {
 TEST(DecodeDockEvent, FailuresReportTheFirstBrokenStepWithTheLibraryError) {
     const std::pair<std::string, std::string> cases[] = {
         {"[1,2]", "[json.exception.type_error.304] cannot use at() with array"},
-        {"42", "[json.exception.type_error.304] cannot use at() with number"},
         {"{}", "[json.exception.out_of_range.403] key 'timestamp' not found"},
         {R"({"timestamp":1,"deviceId":5})", "[json.exception.out_of_range.403] key 'event' not found"},
         {R"({"timestamp":1,"event":1})", "[json.exception.out_of_range.403] key 'deviceId' not found"},
         {R"({"timestamp":true,"event":1,"deviceId":"d"})",
          "[json.exception.type_error.302] type must be number, but is boolean"},
-        {R"({"timestamp":"1","event":1,"deviceId":"d"})",
-         "[json.exception.type_error.302] type must be number, but is string"},
         {R"({"timestamp":1,"event":null,"deviceId":"d"})",
          "[json.exception.type_error.302] type must be number, but is null"},
         {R"({"timestamp":1,"event":1,"deviceId":7})",

@@ -5,24 +5,12 @@
 #include "sys/logger/logger.h"
 #include "sys/logger/plain_line.h"
 
-#include <cstdio>
 #include <iostream>
 #include <stdexcept>
 
-namespace {
-
-struct StandardErrorSink : qv::sys::Logger::LineSink {
-    void write(const std::string& line) override {
-        std::fprintf(stderr, "%s\n", qv::sys::test::plainLine(line).c_str());
-        std::fflush(stderr);
-    }
-};
-
-} // namespace
-
 int main() {
     qv::sys::Logger::initialise("AgentFailure", qv::sys::Logger::kInfo, 0, false,
-                                std::make_unique<StandardErrorSink>());
+                                std::make_unique<qv::sys::test::PrintingSink>(stderr));
     return qv::telemetry::runAgent(std::cout, [](std::unique_ptr<qv::sys::MessageHandler>, const std::string&)
                                                   -> std::unique_ptr<qv::sys::MessageReader> {
         throw std::runtime_error("the reader's thread cannot start");

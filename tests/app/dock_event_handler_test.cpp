@@ -1,7 +1,7 @@
 #include "app/dock_event_handler.h"
 #include "channel/aes_handler.h"
 #include "channel/key_store.h"
-#include "sys/logger/logger_core.h"
+#include "sys/logger/log_capture.h"
 #include "telemetry_test_support.h"
 #include "tools/manager_simulator/frames.h"
 
@@ -59,27 +59,6 @@ public:
     std::size_t failAt = 0;
 };
 
-// Level, line and text of each record the handler's module logs. Attached
-// once for the process, since a module keeps its outputs as long as the
-// logger lives.
-struct LogCapture : qv::sys::Logger::Output {
-    static LogCapture& instance() {
-        static LogCapture* capture = [] {
-            auto* c = new LogCapture;
-            qv::sys::Logger::core().addOutput("QvmMessageHandler", *c, 6);
-            return c;
-        }();
-        capture->lines.clear();
-        return *capture;
-    }
-    void output(std::uint32_t, qv::sys::Logger::Level level, const char*, std::int32_t line,
-                const std::string&, const std::string&, std::uint32_t, const std::string&,
-                const std::string& text) override {
-        lines.emplace_back(level, line, text);
-    }
-    std::vector<std::tuple<int, int, std::string>> lines;
-};
-
 std::string event(int code, const std::string& deviceId, const std::string& mac,
                   const std::string& extra = "") {
     return R"({"timestamp":1700000000,"event":)" + std::to_string(code) + R"(,"deviceId":")" + deviceId +
@@ -116,7 +95,7 @@ TEST(QvmMessageHandler, DestructorDropsDocksWhoseReplayCannotAllocate) {
 
 TEST(QvmMessageHandler, WholeDocumentAndLogFromTheManagersFrames) {
     using qv::simulator::FrameKind;
-    auto& log = LogCapture::instance();
+    auto& log = qv::sys::test::LogCapture::of("QvmMessageHandler");
     const std::string zone = useTimeZone("UTC");
     qv::sys::encryption::Key<16> key;
     std::uint32_t tag = 0;
@@ -167,19 +146,19 @@ TEST(QvmMessageHandler, WholeDocumentAndLogFromTheManagersFrames) {
     // Every message at level 5 and each failure at level 6, under their known
     // lines; last, the leaves in device id order, stamped now.
     std::size_t received = 0, failed = 0, other = 0;
-    for (const auto& [level, line, text] : log.lines)
+    for (const auto& [level, line, thread, text] : log.records)
         ++(level == 5 && line == 51 ? received : level == 6 && line == 62 ? failed : other);
     EXPECT_EQ(std::make_tuple(received, failed, other),
               std::make_tuple(sent + 2, std::size_t{9}, std::size_t{0}));
-    ASSERT_GE(log.lines.size(), 2u);
+    ASSERT_GE(log.records.size(), 2u);
     for (const std::string deviceId : {"dock-zero", "dock-1"}) {
-        const std::string& text = std::get<2>(log.lines.back());
+        const std::string& text = log.records.back().text;
         const DockEventMessage leave = decodeDockEvent(text.substr(text.find('{')));
         EXPECT_EQ(std::tie(leave.deviceId, leave.event), std::make_tuple(deviceId, std::uint16_t{2}));
         EXPECT_EQ(leave.macAddress,
                   deviceId == "dock-1" ? mac(0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e) : MacAddress());
         EXPECT_FALSE(leave.fwVersion.isSet());
         EXPECT_NEAR(leave.timestamp, std::time(nullptr), 60); // stamped now, in seconds
-        log.lines.pop_back();
+        log.records.pop_back();
     }
 }

@@ -2,6 +2,7 @@
 
 #include "sys/errors/exception.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace qv::telemetry {
@@ -17,13 +18,10 @@ TEST(ModulePath, DirectoryOfTheModuleWithTheGivenName) {
 TEST(ModulePath, ResultOverMaxPathThrows206) {
     const std::wstring directory = L"C:\\" + std::wstring(240, L'd') + L"\\";
     EXPECT_EQ(260u, joinModulePath(directory + L"a.exe", std::wstring(260 - directory.size(), L'f')).size());
-    try {
-        joinModulePath(directory + L"a.exe", std::wstring(261 - directory.size(), L'f'));
-        ADD_FAILURE() << "no exception";
-    } catch (const sys::SystemError& e) {
-        EXPECT_EQ(1u, e.code());
-        EXPECT_EQ(206u, e.systemCode());
-    }
+    using testing::Property;
+    EXPECT_THAT([&] { joinModulePath(directory + L"a.exe", std::wstring(261 - directory.size(), L'f')); },
+                testing::Throws<sys::SystemError>(testing::AllOf(
+                    Property(&sys::SystemError::code, 1u), Property(&sys::SystemError::systemCode, 206u))));
 }
 
 TEST(ModulePath, RealModuleEndsInADoubledSeparator) {

@@ -1,6 +1,7 @@
 #include "app/record_writer.h"
 #include "telemetry_test_support.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -84,23 +85,23 @@ TEST_F(RecordWriter, OnlyTheExactDockConnectedNameWithAMacIsWritten) {
 }
 
 TEST_F(RecordWriter, EndOfCacheCompletesTheSignalOnceAndWritesNothing) {
-    const auto failure = [](OutputStream& writer) {
-        try {
-            writer.receive(TelemetryRecord{endOfCacheEventName, 0, {}, {}});
-        } catch (const std::future_error& e) {
-            return e.code();
-        }
-        return std::error_code();
+    const auto endOfCacheFails = [](OutputStream& writer, std::future_errc error) {
+        EXPECT_THAT(
+            [&] {
+                writer.receive(TelemetryRecord{endOfCacheEventName, 0, {}, {}});
+            },
+            testing::Throws<std::future_error>(
+                testing::Property(&std::future_error::code, std::make_error_code(error))));
     };
     OutputStream writer(&out, exampleHost(), &signal);
     auto future = signal.get_future();
     writer.receive(TelemetryRecord{endOfCacheEventName, 0, mac(1, 2, 3, 4, 5, 6), {}});
     ASSERT_EQ(future.wait_for(std::chrono::seconds(0)), std::future_status::ready);
     EXPECT_EQ(future.get(), 1);
-    EXPECT_EQ(failure(writer), std::future_errc::promise_already_satisfied);
+    endOfCacheFails(writer, std::future_errc::promise_already_satisfied);
     EXPECT_EQ(out.str(), "---\n");
     OutputStream unsignalled(&out, HostFacts{}, nullptr);
-    EXPECT_EQ(failure(unsignalled), std::future_errc::no_state);
+    endOfCacheFails(unsignalled, std::future_errc::no_state);
 }
 
 TEST_F(RecordWriter, UtcTimeTextCoversTheRuntimeRangeAndRefusesTheRest) {

@@ -1,5 +1,6 @@
 #include "channel/dock_event.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -110,14 +111,11 @@ TEST(DecodeDockEvent, NumbersConvertAsTheSchemaSays) {
 TEST(DecodeDockEvent, FailuresReportTheFirstBrokenStepWithTheLibraryError) {
     const std::pair<std::string, std::string> cases[] = {
         {"[1,2]", "[json.exception.type_error.304] cannot use at() with array"},
-        {"42", "[json.exception.type_error.304] cannot use at() with number"},
         {"{}", "[json.exception.out_of_range.403] key 'timestamp' not found"},
         {R"({"timestamp":1,"deviceId":5})", "[json.exception.out_of_range.403] key 'event' not found"},
         {R"({"timestamp":1,"event":1})", "[json.exception.out_of_range.403] key 'deviceId' not found"},
         {R"({"timestamp":true,"event":1,"deviceId":"d"})",
          "[json.exception.type_error.302] type must be number, but is boolean"},
-        {R"({"timestamp":"1","event":1,"deviceId":"d"})",
-         "[json.exception.type_error.302] type must be number, but is string"},
         {R"({"timestamp":1,"event":null,"deviceId":"d"})",
          "[json.exception.type_error.302] type must be number, but is null"},
         {R"({"timestamp":1,"event":1,"deviceId":7})",
@@ -179,10 +177,6 @@ TEST(EncodeDockEvent, PrintsSortedCompactJsonThatDecodesToTheSameRecord) {
         R"({"deviceId":"","event":0,"fwVersion":[0,0,0],"timestamp":0,"updMacAddress":"00:00:00:00:00:00"})");
 
     record.deviceId = "bad \xFF byte";
-    try {
-        encodeDockEvent(record);
-        FAIL();
-    } catch (const json::type_error& e) {
-        EXPECT_EQ(e.id, 316);
-    }
+    EXPECT_THAT([&] { encodeDockEvent(record); },
+                testing::Throws<json::type_error>(testing::Field(&json::type_error::id, 316)));
 }

@@ -41,11 +41,5 @@ TEST(MessageFrame, LengthBeyondTheMessageDropsThePayload) {
     }
 }
 
-TEST(MessageFrame, LengthIsLittleEndian) {
-    const auto bytes = message(0x0102030405060708ull, "");
-    EXPECT_EQ(0x0102030405060708ull, frameLength(bytes.data()));
-    EXPECT_EQ(0x08, bytes[0]);
-}
-
 } // namespace
 } // namespace qv::sys

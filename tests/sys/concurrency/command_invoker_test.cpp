@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "sys/concurrency/command_invoker.h"
@@ -44,12 +45,8 @@ TEST(CommandInvoker, InvokeRunsOnTheEngineThreadAndRethrowsOnTheCaller) {
     EXPECT_NE(threadId, GetCurrentThreadId());
 
     Call failing([] { throw Failure("command failed"); });
-    try {
-        controller.invoke(failing);
-        ADD_FAILURE() << "no exception";
-    } catch (const Failure& failure) {
-        EXPECT_STREQ(failure.what(), "command failed");
-    }
+    EXPECT_THAT([&] { controller.invoke(failing); },
+                testing::ThrowsMessage<Failure>(testing::StrEq("command failed")));
     // A command may not invoke on its own engine: refused, and the refusal reaches the caller.
     Call nested([&] { controller.invoke(whereAmI); });
     EXPECT_THROW(controller.invoke(nested), InternalError);

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "captured_records.h"
 #include "sys/concurrency/event_fifo.h"
 #include "sys/concurrency/state_machine.h"
+#include "sys/logger/log_capture.h"
 
 namespace qv::sys {
 namespace {
@@ -76,7 +76,7 @@ struct Machine : StateMachine<std::uint32_t> {
 };
 
 TEST(StateMachine, EachChangeIsLoggedAndFiredOnceToAnEventFifo) {
-    test::CapturedRecords& records = test::captureModule("EventsTestMachine");
+    test::LogCapture& records = test::LogCapture::of("EventsTestMachine");
     Machine machine;
     EventFifo1<StateChangeEvent<std::uint32_t>, 100> events;
     events.connect(machine);
@@ -85,8 +85,8 @@ TEST(StateMachine, EachChangeIsLoggedAndFiredOnceToAnEventFifo) {
     machine.setState(7);
     machine.setState(2);
     EXPECT_EQ(machine.getState(), 2u);
-    EXPECT_EQ(records.records, (std::vector<std::string>{"6|156||State change from 0 to 7",
-                                                         "6|156||State change from 7 to 2"}));
+    EXPECT_EQ(records.take(), (std::vector<test::CapturedRecord>{{6, 156, "", "State change from 0 to 7"},
+                                                                 {6, 156, "", "State change from 7 to 2"}}));
     using Queued = decltype(events)::Queued;
     for (std::uint32_t to : {7u, 2u}) {
         auto value = events.take();

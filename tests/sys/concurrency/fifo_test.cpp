@@ -1,7 +1,9 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <utility>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "sys/concurrency/fifo.h"
@@ -17,29 +19,25 @@ std::string setFlags(F& fifo) {
            (fifo.notFullFlag().wait(0) ? "f" : "") + (fifo.notEmptyFlag().wait(0) ? "e" : "");
 }
 
-template <typename Call>
-std::string errorText(Call call) {
-    try {
-        call();
-    } catch (const InternalError& error) {
-        return narrowText(error.message());
-    }
-    return "no error";
+// Matches a call that throws an InternalError with this message.
+auto throwsMessage(const std::wstring& message) {
+    return testing::Throws<InternalError>(testing::Property(&InternalError::message, message));
 }
 
 TEST(Fifo, CapacityTenHoldsTenAndOverflowAndUnderflowThrowChangingNothing) {
     Fifo<int, 10> fifo;
-    EXPECT_EQ(errorText([&] { fifo.getFirst(); }), "Attempt to read empty fifo in Fifo::getFirst()");
-    EXPECT_EQ(errorText([&] { static_cast<const Fifo<int, 10>&>(fifo).getFirst(); }),
-              "Attempt to read empty fifo in Fifo::getFirst() const");
-    EXPECT_EQ(errorText([&] { fifo.Remove(); }),
-              "Attempt to remove an element from an already empty fifo in Fifo::Remove()");
+    EXPECT_THAT([&] { fifo.getFirst(); }, throwsMessage(L"Attempt to read empty fifo in Fifo::getFirst()"));
+    EXPECT_THAT([&] { std::as_const(fifo).getFirst(); },
+                throwsMessage(L"Attempt to read empty fifo in Fifo::getFirst() const"));
+    EXPECT_THAT([&] { fifo.Remove(); },
+                throwsMessage(L"Attempt to remove an element from an already empty fifo in Fifo::Remove()"));
     EXPECT_EQ(setFlags(fifo), "");
     for (int i = 0; i < 10; ++i) {
         fifo.Add(i);
         EXPECT_EQ(setFlags(fifo), i == 0 ? "e" : i == 9 ? "F" : "") << i;
     }
-    EXPECT_EQ(errorText([&] { fifo.Add(10); }), "Attempt to add to an already full fifo in Fifo::Add()");
+    EXPECT_THAT([&] { fifo.Add(10); },
+                throwsMessage(L"Attempt to add to an already full fifo in Fifo::Add()"));
     EXPECT_EQ(setFlags(fifo), "");
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(fifo.getFirst(), i);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "sys/concurrency/flag.h"
@@ -72,12 +73,9 @@ TEST(Flag, RefusedGlobalNamesFallBackToTheSessionAndExistingEventsAreUnset) {
         EXPECT_TRUE(flag.wait(0));
     }
     RefusingCreator failing(ERROR_INVALID_HANDLE); // not a namespace question: no second try
-    try {
-        CreatedFlag flag(false, "", &failing);
-        ADD_FAILURE() << "created";
-    } catch (const SystemError& error) {
-        EXPECT_EQ(error.systemCode(), static_cast<std::uint64_t>(ERROR_INVALID_HANDLE));
-    }
+    EXPECT_THAT(
+        [&] { CreatedFlag flag(false, "", &failing); },
+        testing::Throws<SystemError>(testing::Property(&SystemError::systemCode, ERROR_INVALID_HANDLE)));
     EXPECT_EQ(failing.names.size(), 1u);
 
     // Opening an event that exists in the set state leaves it set only when asked to.

@@ -2,32 +2,26 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "captured_records.h"
 #include "sys/concurrency/flag.h"
 #include "sys/concurrency/thread.h"
 #include "sys/errors/error_handlers.h"
 #include "sys/errors/exception.h"
 #include "sys/errors/structured_exception.h"
+#include "sys/logger/log_capture.h"
 #include "sys/logger/plain_line.h"
 
 namespace qv::sys {
 namespace {
 
 // Every record also goes to standard error, where a death test's child can be read.
-struct StandardErrorSink : Logger::LineSink {
-    void write(const std::string& line) override {
-        std::fprintf(stderr, "%s\n", test::plainLine(line).c_str());
-    }
-};
-
 const bool loggerStarted = [] {
-    Logger::initialise("ThreadTest", Logger::kVerbose, 0, false, std::make_unique<StandardErrorSink>());
+    Logger::initialise("ThreadTest", Logger::kVerbose, 0, false,
+                       std::make_unique<test::PrintingSink>(stderr));
     return true;
 }();
 
@@ -51,7 +45,7 @@ struct Worker : Thread {
 };
 
 TEST(Thread, RunsOnlyAfterStartUnderItsNameAndTheCreatorsImpersonation) {
-    test::CapturedRecords& records = test::captureModule("Worker");
+    test::LogCapture& log = test::LogCapture::of("Worker");
     {
         Worker idle; // never started: its body never runs, and join has nothing to wait for
         EXPECT_TRUE(idle.join(0));
@@ -71,9 +65,9 @@ TEST(Thread, RunsOnlyAfterStartUnderItsNameAndTheCreatorsImpersonation) {
     EXPECT_FALSE(worker.hadToken);
     EXPECT_FALSE(worker.isImpersonating());
     // Created twice (idle, worker), then started on the new thread, under its name.
-    ASSERT_EQ(records.records.size(), 3u);
-    EXPECT_EQ(records.records[2].substr(0, 2), "6|");
-    EXPECT_NE(records.records[2].find("|" + name + "|Thread started: " + name), std::string::npos);
+    const auto records = log.take();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[2], (test::CapturedRecord{6, records[2].line, name, "Thread started: " + name}));
 
     // Created while the creator impersonates: the body runs impersonating too.
     ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));

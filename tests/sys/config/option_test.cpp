@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "registry_test_support.h"
+#include "sys/logger/log_capture.h"
 #include "sys/win32/impersonation.h"
 
 namespace qv::sys::option {
@@ -99,9 +100,9 @@ void loadCase(DataStore& store, OptionType option, decltype(option.value()) expe
     EXPECT_EQ(recordedBy == "Option" ? 1u : 0u, records.size());
     EXPECT_EQ(recordedBy == "RegistryDataStore" ? 1u : 0u, storeRecords.size());
     records.insert(records.end(), storeRecords.begin(), storeRecords.end());
-    for (const auto& [level, text] : records) {
-        EXPECT_EQ(Logger::kWarn, level);
-        EXPECT_NE(std::string::npos, text.find('"' + option.name() + '"')) << text;
+    for (const auto& record : records) {
+        EXPECT_EQ(Logger::kWarn, record.level);
+        EXPECT_NE(std::string::npos, record.text.find('"' + option.name() + '"')) << record.text;
     }
 }
 
@@ -169,32 +170,21 @@ TEST_F(RegistryDataStoreTest, ChildrenAndSavedValuesReachTheRegistry) {
 }
 
 TEST(ProgramOptions, ReadTheirKeysAfreshEveryTime) {
-    const auto set = [](HKEY hive, const std::string& section, const char* value, const std::string& text) {
-        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(hive, ("Software\\Quorvane\\" + section).c_str(), value,
-                                                 REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1)));
-    };
-    const auto clear = [] {
-        for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-            RegDeleteKeyValueA(hive, "Software\\Quorvane\\Core", "DebugLocation");
-            RegDeleteKeyValueA(hive, "Software\\Quorvane\\Core", "EnableUniqueDmpFiles");
-            RegDeleteKeyValueA(hive, "Software\\Quorvane\\QuorvaneManager", "AssertBehaviour");
-        }
-    };
-    clear();
+    using test::ScopedSetting;
     EXPECT_EQ("", debugLocationSetting());
     EXPECT_FALSE(uniqueDumpFilesSetting());
     EXPECT_EQ(3, assertBehaviourSetting());
 
-    set(HKEY_LOCAL_MACHINE, "Core", "DebugLocation", "C:\\machine\\");
-    set(HKEY_LOCAL_MACHINE, "Core", "EnableUniqueDmpFiles", "1");
-    set(HKEY_LOCAL_MACHINE, "QuorvaneManager", "AssertBehaviour", "5");
-    set(HKEY_CURRENT_USER, "QuorvaneManager", "AssertBehaviour", "8"); // only the machine's counts
+    const ScopedSetting location(HKEY_LOCAL_MACHINE, "Core", "DebugLocation", "C:\\machine\\");
+    const ScopedSetting unique(HKEY_LOCAL_MACHINE, "Core", "EnableUniqueDmpFiles", "1");
+    const ScopedSetting behaviour(HKEY_LOCAL_MACHINE, "QuorvaneManager", "AssertBehaviour", "5");
+    // Only the machine's behaviour counts.
+    const ScopedSetting userBehaviour(HKEY_CURRENT_USER, "QuorvaneManager", "AssertBehaviour", "8");
     EXPECT_EQ("C:\\machine\\", debugLocationSetting());
     EXPECT_TRUE(uniqueDumpFilesSetting());
     EXPECT_EQ(5, assertBehaviourSetting());
-    set(HKEY_CURRENT_USER, "Core", "DebugLocation", "C:\\user\\");
+    const ScopedSetting userLocation(HKEY_CURRENT_USER, "Core", "DebugLocation", "C:\\user\\");
     EXPECT_EQ("C:\\user\\", debugLocationSetting());
-    clear();
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "registry_test_support.h"
+#include "sys/logger/log_capture.h"
 #include "sys/errors/exception.h"
 #include "sys/win32/impersonation.h"
 
@@ -106,8 +107,8 @@ TEST_F(PersistTreeTest, BadFlagsAndUnopenablePlacesAreRefused) {
     EXPECT_THROW(tree.write(PersistSnapshot(), kPersistMachine), PersistBadAccess);
     const auto written = records.take();
     ASSERT_EQ(1u, written.size());
-    EXPECT_EQ(Logger::kError, written[0].first);
-    EXPECT_NE(std::string::npos, written[0].second.find("HKEY_LOCAL_MACHINE\\Software\\Quorvane\\kkk"));
+    EXPECT_EQ(Logger::kError, written[0].level);
+    EXPECT_NE(std::string::npos, written[0].text.find("HKEY_LOCAL_MACHINE\\Software\\Quorvane\\kkk"));
     EXPECT_TRUE(tree.read(kPersistMachine).empty());
 }
 
@@ -153,7 +154,7 @@ TEST_F(PersistTreeTest, UserHiveIsReachedOnlyWhileActingAsTheUser) {
         EXPECT_THROW(tree.write(snapshot, kPersistUser), PersistBadAccess);
         const auto written = records.take();
         ASSERT_EQ(mode == TestUserHive::NoHive ? 2u : 1u, written.size());
-        EXPECT_EQ(mode == TestUserHive::NoHive ? Logger::kWarn : Logger::kError, written[0].first);
+        EXPECT_EQ(mode == TestUserHive::NoHive ? Logger::kWarn : Logger::kError, written[0].level);
         tree.remove("kept", kPersistUser, false);
     }
     EXPECT_EQ("yes", PersistTree(name()).read(kPersistUser).getString("kept"));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using namespace qv::sys::win32;
@@ -31,18 +32,10 @@ struct Finally {
 const std::wstring testKey = L"Software\\QuorvaneTest\\Reader" + std::to_wstring(GetCurrentProcessId());
 const std::wstring testPath = L"HKCU\\" + testKey;
 
+// Matches a call that throws E with the Win32 code `code`.
 template <typename E>
-std::uint32_t codeThrownAs(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const E& e) {
-        return e.code();
-    } catch (const qv::sys::Exception& e) {
-        ADD_FAILURE() << "another exception: " << qv::sys::narrowText(e.text());
-        return 0;
-    }
-    ADD_FAILURE() << "nothing thrown";
-    return 0;
+auto throwsCode(std::uint32_t code) {
+    return testing::Throws<E>(testing::Property(&E::code, code));
 }
 
 } // namespace
@@ -79,8 +72,8 @@ TEST(RegistryKeyReader, ReadsValuesAndAnswersFalseForMissingOrMalformedOnes) {
     EXPECT_FALSE(reader.readString(L"Huge", string));
     EXPECT_EQ(dword, 7u);
     EXPECT_EQ(string, L"abc");
-    EXPECT_EQ(codeThrownAs<CannotReadValueException>([&] { reader.dwordValue(L"TwoBytes"); }), 1359u);
-    EXPECT_EQ(codeThrownAs<CannotReadValueException>([&] { reader.stringValue(L"Huge"); }), 234u);
+    EXPECT_THAT([&] { reader.dwordValue(L"TwoBytes"); }, throwsCode<CannotReadValueException>(1359));
+    EXPECT_THAT([&] { reader.stringValue(L"Huge"); }, throwsCode<CannotReadValueException>(234));
 
     // Root names are case-sensitive; a root alone opens the root.
     for (const wchar_t* path : {L"HKLM", L"HKEY_LOCAL_MACHINE\\SOFTWARE", L"HKCR", L"HKEY_CLASSES_ROOT",
@@ -93,14 +86,14 @@ TEST(RegistryKeyReader, ReadsValuesAndAnswersFalseForMissingOrMalformedOnes) {
     }
     reader.setKeyPath(L"hkcu\\" + testKey);
     EXPECT_FALSE(reader.readDword(L"Number", dword));
-    EXPECT_EQ(codeThrownAs<InvalidKeyNameException>([&] { reader.dwordValue(L"Number"); }), 3u);
+    EXPECT_THAT([&] { reader.dwordValue(L"Number"); }, throwsCode<InvalidKeyNameException>(3));
     reader.setKeyPath(testPath + L"\\NoSuchKey");
-    EXPECT_EQ(codeThrownAs<KeyDoesNotExistException>([&] { reader.dwordValue(L"Number"); }), 2u);
+    EXPECT_THAT([&] { reader.dwordValue(L"Number"); }, throwsCode<KeyDoesNotExistException>(2));
     // A copy of a registry exception keeps its class.
     try {
         reader.dwordValue(L"Number");
     } catch (const RegistryException& e) {
-        EXPECT_EQ(codeThrownAs<KeyDoesNotExistException>([&] { e.clone()->rethrow(); }), 2u);
+        EXPECT_THAT([&] { e.clone()->rethrow(); }, throwsCode<KeyDoesNotExistException>(2));
     }
 }
 

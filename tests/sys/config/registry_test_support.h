@@ -5,15 +5,9 @@
 
 #include <windows.h>
 
-#include <map>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
-
-#include "sys/logger/logger.h"
-#include "sys/logger/logger_core.h"
 
 namespace qv::sys::test {
 
@@ -71,27 +65,17 @@ private:
     std::string name_;
 };
 
-// The records of one logging module. A module keeps its outputs as long as
-// the logger lives, so each capture is attached once for the process.
-class LogCapture : public Logger::Output {
-public:
-    static LogCapture& of(const std::string& module) {
-        static std::map<std::string, LogCapture*> captures;
-        LogCapture*& capture = captures[module];
-        if (capture == nullptr) {
-            capture = new LogCapture;
-            Logger::core().addOutput(module, *capture, Logger::kVerbose);
-        }
-        capture->records.clear();
-        return *capture;
+// A REG_SZ value below HK??\Software\Quorvane\<section>, deleted at the end.
+struct ScopedSetting {
+    ScopedSetting(HKEY hive, const std::string& section, const char* name, const std::string& value)
+        : hive(hive), key("Software\\Quorvane\\" + section), name(name) {
+        EXPECT_EQ(0,
+                  RegSetKeyValueA(hive, key.c_str(), name, REG_SZ, value.c_str(), DWORD(value.size() + 1)));
     }
-    void output(std::uint32_t, Logger::Level level, const char*, std::int32_t, const std::string&,
-                const std::string&, std::uint32_t, const std::string&, const std::string& text) override {
-        records.emplace_back(level, text);
-    }
-    std::vector<std::pair<Logger::Level, std::string>> take() { return std::exchange(records, {}); }
-
-    std::vector<std::pair<Logger::Level, std::string>> records;
+    ~ScopedSetting() { RegDeleteKeyValueA(hive, key.c_str(), name); }
+    const HKEY hive;
+    const std::string key;
+    const char* const name;
 };
 
 } // namespace qv::sys::test

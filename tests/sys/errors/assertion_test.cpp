@@ -8,8 +8,8 @@ namespace {
 enum class Kind { Read = 2 };
 
 TEST(Assertion, BehaviourIsReadAtEveryFailure) {
-    test::ScratchDirectory dumps;
-    test::ScopedSetting location(HKEY_CURRENT_USER, "Core", "DebugLocation", dumps.path);
+    test::ScratchFolder dumps;
+    test::ScopedSetting location(HKEY_CURRENT_USER, "Core", "DebugLocation", dumps.directory());
     int count = 3;
 
     // No value: logged and dumped, and the caller goes on.
@@ -19,8 +19,8 @@ TEST(Assertion, BehaviourIsReadAtEveryFailure) {
     EXPECT_EQ(1u, test::count(log, "\tAssertLogger\t"));
     EXPECT_EQ(1u, test::count(log, "\tERROR\tassertion.cpp")) << log;
     EXPECT_EQ(1u, test::count(log, "Assertion failed: count <= 2 with expansion: 3 <= 2" + at)) << log;
-    EXPECT_EQ(std::vector<std::string>{"qv_errors_tests.dmp"}, dumps.files());
-    std::filesystem::remove(dumps.path + "qv_errors_tests.dmp");
+    EXPECT_EQ(std::vector<std::string>{"qv_errors_tests.dmp"}, dumps.names());
+    std::filesystem::remove(dumps / "qv_errors_tests.dmp");
 
     {
         test::ScopedSetting nothing(HKEY_LOCAL_MACHINE, "QuorvaneManager", "AssertBehaviour", "0");
@@ -39,7 +39,7 @@ TEST(Assertion, BehaviourIsReadAtEveryFailure) {
     EXPECT_EQ("{not null pointer} {null ptr} false", assertionValueText(&count) + " " +
                                                          assertionValueText(static_cast<int*>(nullptr)) +
                                                          " " + assertionValueText(false));
-    EXPECT_TRUE(dumps.files().empty());
+    EXPECT_TRUE(dumps.names().empty());
 }
 
 TEST(Assertion, AbortingBehavioursEndTheProcess) {

@@ -17,13 +17,6 @@ extern "C" void __cxa_pure_virtual();
 
 namespace {
 
-struct StdoutSink : qv::sys::Logger::LineSink {
-    void write(const std::string& enciphered) override {
-        std::printf("%s\n", qv::sys::test::plainLine(enciphered).c_str());
-        std::fflush(stdout);
-    }
-};
-
 volatile int zero = 0;
 int* volatile nowhere = nullptr;
 
@@ -61,7 +54,7 @@ LONG WINAPI reportUnhandled(EXCEPTION_POINTERS* pointers) {
 
 int main(int argc, char** argv) {
     qv::sys::Logger::initialise("ErrorsChild", qv::sys::Logger::kInfo, 0, false,
-                                std::make_unique<StdoutSink>());
+                                std::make_unique<qv::sys::test::PrintingSink>(stdout));
     qv::sys::installErrorHandlers();
     SetUnhandledExceptionFilter(&reportUnhandled);
     const std::string scenario = argc > 1 ? argv[1] : "";

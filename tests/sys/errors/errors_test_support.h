@@ -1,8 +1,9 @@
 #pragma once
 
-// Shared by the errors tests: captured log lines, registry settings and
-// scratch directories removed again, a minidump reader, and the helper child
-// that takes the paths ending a process.
+// Shared by the errors tests: captured log lines, a minidump reader, and the
+// helper child that takes the paths ending a process. Scratch folders and
+// registry settings that are removed again come from the logger and config
+// test helpers.
 
 #include <windows.h>
 
@@ -13,12 +14,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "sys/logger/plain_line.h"
+#include "sys/config/registry_test_support.h"
+#include "sys/logger/log_test_files.h"
 #include "sys/logger/logger.h"
+#include "sys/logger/plain_line.h"
 
 namespace qv::sys::test {
 
@@ -63,38 +65,7 @@ inline std::string moduleDirectory() {
     return std::filesystem::path(path).parent_path().string() + "\\";
 }
 
-// A fresh directory, removed with its contents at the end.
-struct ScratchDirectory {
-    ScratchDirectory() { EXPECT_TRUE(std::filesystem::create_directory(path)) << path; }
-    ~ScratchDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::vector<std::string> files() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(path)) {
-            names.push_back(entry.path().filename().string());
-        }
-        return names;
-    }
-    // Process ids come round again under Wine: the tick count tells runs apart.
-    const std::string path = std::filesystem::temp_directory_path().string() + "qv_errors_" +
-                             std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount64()) +
-                             "\\";
-};
-
-// A REG_SZ value below HK??\Software\Quorvane\<section>, deleted at the end.
-struct ScopedSetting {
-    ScopedSetting(HKEY hive, const std::string& section, const char* name, const std::string& value)
-        : hive(hive), key("Software\\Quorvane\\" + section), name(name) {
-        EXPECT_EQ(0,
-                  RegSetKeyValueA(hive, key.c_str(), name, REG_SZ, value.c_str(), DWORD(value.size() + 1)));
-    }
-    ~ScopedSetting() { RegDeleteKeyValueA(hive, key.c_str(), name); }
-    const HKEY hive;
-    const std::string key;
-    const char* const name;
-};
+using Logger::testing::ScratchFolder;
 
 // The thread id and exception code of a minidump's exception stream (type
 // 6); nothing unless the file is a minidump with one.
@@ -121,11 +92,11 @@ struct ChildRun {
 
 // Runs qv_errors_child.exe `scenario`, its dumps going to a scratch directory.
 inline ChildRun runChild(const std::string& scenario) {
-    ScratchDirectory scratch;
-    const ScopedSetting location(HKEY_CURRENT_USER, "Core", "DebugLocation", scratch.path);
+    ScratchFolder scratch;
+    const ScopedSetting location(HKEY_CURRENT_USER, "Core", "DebugLocation", scratch.directory());
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    const HANDLE output = CreateFileA((scratch.path + "out").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                      &inherit, CREATE_NEW, 0, nullptr);
+    const HANDLE output = CreateFileA((scratch / "out").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                      CREATE_NEW, 0, nullptr);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -142,7 +113,7 @@ inline ChildRun runChild(const std::string& scenario) {
     GetExitCodeProcess(child.hProcess, &status);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
-    return {status, readFile(scratch.path + "out"), readDump(scratch.path + "qv_errors_child.dmp")};
+    return {status, readFile(scratch / "out"), readDump(scratch / "qv_errors_child.dmp")};
 }
 
 } // namespace qv::sys::test

@@ -1,5 +1,6 @@
 #include "sys/errors/exception.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace qv::sys {
@@ -9,7 +10,6 @@ TEST(Exception, ErrorCodeTexts) {
     EXPECT_EQ(L"", ErrorCodeException(0).text());
     EXPECT_EQ(L"Message 0x0000000A", ErrorCodeException(10).text());
     EXPECT_EQ(L"Message 0x0000000112", ErrorCodeException(12).text());
-    EXPECT_EQ(L"Message 0x0000001E", messageText(0x1E));
 }
 
 TEST(Exception, SystemTextsCarryTheCodeInLowerCaseHex) {
@@ -47,15 +47,10 @@ TEST(Exception, NarrowingReplacesEachNonAsciiCharacterOnce) {
 TEST(Exception, CloneAndRethrowKeepTheDynamicType) {
     const SystemMessageException original(MessageId(0x1E), SystemErrorCode(38));
     std::unique_ptr<Exception> copy = static_cast<const Exception&>(original).clone();
-    try {
-        copy->rethrow();
-    } catch (const SystemMessageException& e) {
-        EXPECT_EQ(38u, e.systemCode());
-        EXPECT_EQ(original.text(), e.text());
-        return;
-    } catch (...) {
-    }
-    ADD_FAILURE() << "rethrow lost the type";
+    EXPECT_THAT([&] { copy->rethrow(); },
+                testing::Throws<SystemMessageException>(
+                    testing::AllOf(testing::Property(&SystemMessageException::systemCode, 38u),
+                                   testing::Property(&SystemMessageException::text, original.text()))));
 }
 
 TEST(Exception, CurrentExceptionTextForEachKind) {

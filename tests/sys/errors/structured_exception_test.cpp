@@ -5,9 +5,8 @@
 namespace qv::sys {
 namespace {
 
-TEST(StructuredException, DescriptionNamesTheCode) {
-    EXPECT_EQ("Structured Exception C0000005 Access Violation", structuredExceptionDescription(0xC0000005));
-    EXPECT_EQ("Structured Exception C00000FD Stack Overflow", structuredExceptionDescription(0xC00000FD));
+// Known codes are named in the fault test below.
+TEST(StructuredException, DescriptionOfACodeWithoutANameSaysSo) {
     EXPECT_EQ("Structured Exception 40010005 Unknown", structuredExceptionDescription(0x40010005));
 }
 

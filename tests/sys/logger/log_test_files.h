@@ -31,6 +31,8 @@ public:
 
     // `name` inside the folder, with the platform's separator.
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    // The folder itself, ending in a separator as the settings write folders.
+    std::string directory() const { return *this / ""; }
     std::vector<std::string> names() const {
         std::vector<std::string> result;
         for (const auto& entry : std::filesystem::directory_iterator(path_)) {

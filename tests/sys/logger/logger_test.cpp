@@ -3,10 +3,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <future>
-#include <iostream>
-#include <iterator>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -24,6 +21,7 @@
 #include "sys/logger/logger.h"
 #include "sys/logger/logger_core.h"
 #include "sys/logger/output_impl.h"
+#include "sys/logger/plain_line.h"
 #include "tools/log_reader/log_reader.h"
 
 namespace qv::sys::Logger {
@@ -34,9 +32,7 @@ namespace {
 // Fails on "boom".
 struct CapturingSink : LineSink {
     void write(const std::string& enciphered) override {
-        std::string reason;
-        const std::string line =
-            LogLineDecoder().decipher(enciphered.substr(0, enciphered.find('\n')), reason).value_or(reason);
+        const std::string line = test::plainLine(enciphered);
         if (line.size() > 5 && line.compare(line.size() - 5, 5, "\tboom") == 0) {
             throw std::runtime_error("disk full");
         }
@@ -293,22 +289,16 @@ const std::string kSettings = "Software\\Quorvane\\LoggerTest\\Logger\\";
 
 // Sets a string value of this test's logger settings.
 void setSetting(HKEY hive, const std::string& key, const std::string& name, const std::string& value) {
-    HKEY opened = nullptr;
-    ASSERT_EQ(
-        RegCreateKeyExA(hive, (kSettings + key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &opened, nullptr),
-        ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExA(opened, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                             static_cast<DWORD>(value.size() + 1)),
+    ASSERT_EQ(RegSetKeyValueA(hive, (kSettings + key).c_str(), name.c_str(), REG_SZ, value.c_str(),
+                              static_cast<DWORD>(value.size() + 1)),
               ERROR_SUCCESS);
-    RegCloseKey(opened);
 }
 
 std::vector<std::string> decipherLines(const std::string& text) {
     std::vector<std::string> result;
     std::istringstream stream(text);
     for (std::string line; std::getline(stream, line);) {
-        std::string reason;
-        result.push_back(LogLineDecoder().decipher(line, reason).value_or(reason));
+        result.push_back(test::plainLine(line));
     }
     return result;
 }

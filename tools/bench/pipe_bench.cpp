@@ -3,8 +3,9 @@
 // 200-byte messages, against a plain blocking ReadFile loop on the same kind
 // of pipe from the same server, in one run. The server counts what it writes
 // while each reader runs, so the figures show whether it is the limit; the
-// client's time is split between its waits, peeks and reads, and the same
-// Win32 calls made without the command engine give its share.
+// client's time is split between its waits, peeks and reads. A third reader
+// arms a zero-byte read for every message with direct Win32 calls, the
+// pattern the client avoids while messages are queued.
 //
 //   pipe_bench [milliseconds per phase] [rounds]
 
@@ -127,9 +128,9 @@ Phase plainPhase(Clock::duration length) {
     return phase;
 }
 
-// The client's Win32 calls made directly on this thread, without the command
-// engine: arm a zero-byte read, ask its result, peek the header, read the
-// message. What is left between this and the client is the engine's cost.
+// A zero-byte read armed for every message, with direct calls on this thread
+// and no command engine: arm, ask its result, peek the header, read the
+// message.
 Phase patternPhase(Clock::duration length) {
     FloodServer server;
     WaitNamedPipeA(fullName, 5000);
@@ -266,11 +267,11 @@ int main(int argc, char** argv) {
     std::printf("plain blocking ReadFile loop   %10.0f msg/s   (server wrote %.0f/s meanwhile)\n", plainRate,
                 rate(plain.written, plain.seconds));
     const double patternRate = rate(pattern.read, pattern.seconds);
-    std::printf("same calls, no command engine  %10.0f msg/s   (server wrote %.0f/s meanwhile)\n",
+    std::printf("arming per message, no engine  %10.0f msg/s   (server wrote %.0f/s meanwhile)\n",
                 patternRate, rate(pattern.written, pattern.seconds));
     std::printf("IpcPipeClient peek+readPacket  %10.0f msg/s   (server wrote %.0f/s meanwhile)\n", clientRate,
                 rate(client.written, client.seconds));
-    std::printf("ratio client / plain           %10.2f   (engine-free calls / plain %.2f)\n",
+    std::printf("ratio client / plain           %10.2f   (arming per message / plain %.2f)\n",
                 plainRate > 0 ? clientRate / plainRate : 0.0, plainRate > 0 ? patternRate / plainRate : 0.0);
     const double n = static_cast<double>(client.read);
     if (n > 0) {
@@ -282,7 +283,7 @@ int main(int argc, char** argv) {
     if (client.peeks > 0) {
         std::printf("one peek: %.1f us\n", client.peekSeconds / static_cast<double>(client.peeks) * 1e6);
     }
-    std::printf("per message: plain ReadFile %.1f us, engine-free calls %.1f us, client %.1f us\n",
+    std::printf("per message: plain ReadFile %.1f us, arming per message %.1f us, client %.1f us\n",
                 plain.read ? plain.seconds / plain.read * 1e6 : 0.0,
                 pattern.read ? pattern.seconds / pattern.read * 1e6 : 0.0,
                 client.read ? client.seconds / client.read * 1e6 : 0.0);

@@ -3,10 +3,8 @@
 #include "sys/config/leading_number.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <utility>
 
 #include <windows.h>
@@ -15,6 +13,7 @@
 #include "sys/errors/exception.h"
 #include "sys/logger/logger.h"
 #include "sys/win32/impersonation.h"
+#include "sys/win32/unique_handle.h"
 
 namespace qv::sys {
 
@@ -22,6 +21,7 @@ namespace {
 
 using Logger::kError;
 using Logger::kWarn;
+using win32::UniqueHkey;
 
 // One process-wide identity for the records of every tree. Made on the first
 // record, so that reads (which the logger itself makes) never create it.
@@ -29,46 +29,6 @@ Logger::Logged& persistLog() {
     static Logger::Logged log("PersistRegAccess", "");
     return log;
 }
-
-std::string errorText(LONG code) {
-    return narrowText(systemErrorText(static_cast<std::uint32_t>(code)));
-}
-
-// Owns an open registry key; a predefined root is used but never closed.
-class RegistryKey {
-public:
-    RegistryKey() = default;
-    static RegistryKey owned(HKEY key) { return RegistryKey(key, true); }
-    static RegistryKey root(HKEY key) { return RegistryKey(key, false); }
-    RegistryKey(RegistryKey&& other) noexcept
-        : key_(std::exchange(other.key_, nullptr)), owned_(std::exchange(other.owned_, false)) {}
-    RegistryKey& operator=(RegistryKey&& other) noexcept {
-        if (this != &other) {
-            close();
-            key_ = std::exchange(other.key_, nullptr);
-            owned_ = std::exchange(other.owned_, false);
-        }
-        return *this;
-    }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-    ~RegistryKey() { close(); }
-
-    HKEY get() const { return key_; }
-    explicit operator bool() const { return key_ != nullptr; }
-
-private:
-    RegistryKey(HKEY key, bool owned) : key_(key), owned_(owned) {}
-    void close() {
-        if (key_ != nullptr && owned_) {
-            RegCloseKey(key_);
-        }
-        key_ = nullptr;
-    }
-
-    HKEY key_ = nullptr;
-    bool owned_ = false;
-};
 
 enum class Access { Read, Create, Delete };
 
@@ -88,24 +48,26 @@ REGSAM accessMask(Access access) {
     throw PersistBadFlags();
 }
 
-// Opens (or creates) each component of `path` below `start` in turn. On
-// failure the key is empty and `error` holds the failing component's code.
-RegistryKey openPath(RegistryKey start, const PersistTreeState::Path& path, Access access, bool volatileKeys,
-                     LONG& error) {
-    RegistryKey current = std::move(start);
+// Opens (or creates) each component of `path` below `start` in turn; every
+// tree's path has some (it lies below Software\Quorvane). On failure the key
+// is empty and `error` holds the failing component's code.
+UniqueHkey openPath(HKEY start, const PersistTreeState::Path& path, Access access, bool volatileKeys,
+                    LONG& error) {
+    UniqueHkey current;
     for (const std::string& component : path) {
-        HKEY next = nullptr;
+        const HKEY parent = current ? current.get() : start;
+        UniqueHkey next;
         if (access == Access::Create) {
-            error = RegCreateKeyExA(current.get(), component.c_str(), 0, nullptr,
+            error = RegCreateKeyExA(parent, component.c_str(), 0, nullptr,
                                     volatileKeys ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE,
-                                    accessMask(access), nullptr, &next, nullptr);
+                                    accessMask(access), nullptr, next.put(), nullptr);
         } else {
-            error = RegOpenKeyExA(current.get(), component.c_str(), 0, accessMask(access), &next);
+            error = RegOpenKeyExA(parent, component.c_str(), 0, accessMask(access), next.put());
         }
         if (error != ERROR_SUCCESS) {
-            return RegistryKey();
+            return UniqueHkey();
         }
-        current = RegistryKey::owned(next);
+        current = std::move(next);
     }
     error = ERROR_SUCCESS;
     return current;
@@ -343,24 +305,25 @@ struct OpenPlace {
     std::unique_ptr<win32::UserImpersonator> impersonator;
     LONG hiveError = ERROR_SUCCESS; // the user's hive could not be opened
     LONG error = ERROR_SUCCESS;     // a component of the path could not be opened
-    RegistryKey key;
+    UniqueHkey key;
 };
 
 // Acting as the user may throw qv::sys exceptions.
 OpenPlace openPlace(PersistUserHive& userHive, PersistFlags flags, const PersistTreeState::Path& path,
                     Access access, bool volatileKeys) {
     OpenPlace place;
-    RegistryKey start = RegistryKey::root(HKEY_LOCAL_MACHINE);
-    if (flags == kPersistUser) {
-        place.impersonator = userHive.impersonate();
-        void* hive = nullptr;
-        place.hiveError = userHive.open(access == Access::Delete ? kDeleteAccess : kCreateAccess, hive);
-        if (place.hiveError != ERROR_SUCCESS) {
-            return place;
-        }
-        start = RegistryKey::owned(static_cast<HKEY>(hive));
+    if (flags != kPersistUser) {
+        place.key = openPath(HKEY_LOCAL_MACHINE, path, access, volatileKeys, place.error);
+        return place;
     }
-    place.key = openPath(std::move(start), path, access, volatileKeys, place.error);
+    place.impersonator = userHive.impersonate();
+    void* opened = nullptr;
+    place.hiveError = userHive.open(access == Access::Delete ? kDeleteAccess : kCreateAccess, opened);
+    if (place.hiveError != ERROR_SUCCESS) {
+        return place;
+    }
+    const UniqueHkey hive(static_cast<HKEY>(opened));
+    place.key = openPath(hive.get(), path, access, volatileKeys, place.error);
     return place;
 }
 
@@ -395,12 +358,12 @@ void PersistTreeState::write(const PersistSnapshot& snapshot, PersistFlags flags
     }
     if (place.hiveError != ERROR_SUCCESS) {
         // Nothing can be written without a user's hive, and the caller must know.
-        QV_LOG_AS(log, kWarn) << "no logged-on user's hive: " << errorText(place.hiveError);
+        QV_LOG_AS(log, kWarn) << "no logged-on user's hive: " << SystemErrorCode(place.hiveError);
         QV_LOG_AS(log, kWarn) << "settings not written to " << where;
         throw PersistBadAccess();
     }
     if (!place.key) {
-        QV_LOG_AS(log, kError) << "cannot open " << where << ": " << errorText(place.error);
+        QV_LOG_AS(log, kError) << "cannot open " << where << ": " << SystemErrorCode(place.error);
         throw PersistBadAccess();
     }
     for (const auto& [name, entry] : snapshot.entries()) {
@@ -412,7 +375,8 @@ void PersistTreeState::write(const PersistSnapshot& snapshot, PersistFlags flags
                                           reinterpret_cast<const BYTE*>(entry.text.c_str()),
                                           static_cast<DWORD>(entry.text.size() + 1));
         if (error != ERROR_SUCCESS) {
-            QV_LOG_AS(log, kError) << "cannot set " << where << '\\' << name << ": " << errorText(error);
+            QV_LOG_AS(log, kError) << "cannot set " << where << '\\' << name << ": "
+                                   << SystemErrorCode(error);
         }
     }
 }

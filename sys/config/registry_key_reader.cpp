@@ -104,10 +104,25 @@ std::vector<BYTE> queryValue(HKEY key, const std::wstring& valueName) {
     }
 }
 
-// Malformed data (as opposed to a missing key or value) deserves a warning.
 bool isMalformedValue(const RegistryException& e) {
     return dynamic_cast<const CannotReadValueException*>(&e) != nullptr &&
            (e.code() == ERROR_INTERNAL_ERROR || e.code() == ERROR_MORE_DATA);
+}
+
+// Runs `read`, turning a registry failure into false and a record: a warning
+// for malformed data, a debug note for a missing key or value.
+template <typename Read>
+bool answered(const Logger::Logged& log, const char* kind, const std::wstring& valueName,
+              const std::wstring& keyPath, Read read) {
+    try {
+        read();
+        return true;
+    } catch (const RegistryException& e) {
+        const Logger::Level level = isMalformedValue(e) ? Logger::kWarn : Logger::kDebug;
+        QV_LOG_AS(log, level) << kind << ' ' << narrowText(valueName) << " of " << narrowText(keyPath)
+                              << " unread: " << narrowText(e.text());
+        return false;
+    }
 }
 
 } // namespace
@@ -146,27 +161,11 @@ std::wstring RegistryKeyReader::stringValue(const std::wstring& valueName) const
 }
 
 bool RegistryKeyReader::readDword(const std::wstring& valueName, std::uint32_t& value) {
-    try {
-        value = dwordValue(valueName);
-        return true;
-    } catch (const RegistryException& e) {
-        const Logger::Level level = isMalformedValue(e) ? Logger::kWarn : Logger::kDebug;
-        QV_LOG(level) << "DWORD " << narrowText(valueName) << " of " << narrowText(keyPath_)
-                      << " unread: " << narrowText(e.text());
-        return false;
-    }
+    return answered(*this, "DWORD", valueName, keyPath_, [&] { value = dwordValue(valueName); });
 }
 
 bool RegistryKeyReader::readString(const std::wstring& valueName, std::wstring& value) {
-    try {
-        value = stringValue(valueName);
-        return true;
-    } catch (const RegistryException& e) {
-        const Logger::Level level = isMalformedValue(e) ? Logger::kWarn : Logger::kDebug;
-        QV_LOG(level) << "string " << narrowText(valueName) << " of " << narrowText(keyPath_)
-                      << " unread: " << narrowText(e.text());
-        return false;
-    }
+    return answered(*this, "string", valueName, keyPath_, [&] { value = stringValue(valueName); });
 }
 
 bool RegistryKeyReader::readBool(const std::wstring& valueName, bool& value) {

@@ -9,6 +9,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "sys/logger/log_capture.h"
+
 using namespace qv::sys::win32;
 using namespace qv::sys::win32::registry;
 
@@ -65,13 +67,24 @@ TEST(RegistryKeyReader, ReadsValuesAndAnswersFalseForMissingOrMalformedOnes) {
     EXPECT_TRUE(reader.readString(L"Unterminated", string));
     EXPECT_EQ(string, L"abc");
 
-    // Failures leave the caller's value alone.
+    // Failures leave the caller's value alone; malformed data are worth a
+    // warning, a missing value is not.
+    qv::sys::test::LogCapture& records = qv::sys::test::LogCapture::of("RegistryKeyReader");
     dword = 7;
     EXPECT_FALSE(reader.readDword(L"TwoBytes", dword));
     EXPECT_FALSE(reader.readDword(L"Missing", dword));
     EXPECT_FALSE(reader.readString(L"Huge", string));
     EXPECT_EQ(dword, 7u);
     EXPECT_EQ(string, L"abc");
+    std::vector<std::string> warnings;
+    for (const auto& record : records.take()) {
+        if (record.level <= qv::sys::Logger::kWarn) {
+            warnings.push_back(record.text);
+        }
+    }
+    ASSERT_EQ(2u, warnings.size());
+    EXPECT_EQ(0u, warnings[0].find("DWORD TwoBytes of HKCU\\Software\\QuorvaneTest")) << warnings[0];
+    EXPECT_EQ(0u, warnings[1].find("string Huge of HKCU")) << warnings[1];
     EXPECT_THAT([&] { reader.dwordValue(L"TwoBytes"); }, throwsCode<CannotReadValueException>(1359));
     EXPECT_THAT([&] { reader.stringValue(L"Huge"); }, throwsCode<CannotReadValueException>(234));
 

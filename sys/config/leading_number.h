@@ -1,8 +1,9 @@
 #pragma once
 
-// The decimal number at the start of a setting's text, read as atoi reads it
-// (blanks, an optional sign, digits) but without overflowing: a magnitude
-// beyond the 64-bit range is held at its limit. Portable, header only.
+// How a setting's text reads as a number and as yes/no. The number is the
+// decimal number at its start, read as atoi reads it (blanks, an optional
+// sign, digits) but without overflowing: a magnitude beyond the 64-bit range
+// is held at its limit. Portable, header only.
 
 #include <cctype>
 #include <cstdint>
@@ -54,6 +55,11 @@ inline LeadingNumber leadingNumber(const std::string& text) {
     }
     number.value = negative ? -magnitude : magnitude;
     return number;
+}
+
+// A yes/no text is yes when it begins with T, Y, t or y.
+inline bool beginsWithYes(const std::string& text) {
+    return !text.empty() && (text[0] == 'T' || text[0] == 'Y' || text[0] == 't' || text[0] == 'y');
 }
 
 } // namespace qv::sys

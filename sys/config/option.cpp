@@ -2,19 +2,13 @@
 
 #include "sys/config/leading_number.h"
 
-#include <cctype>
 #include <cstdlib>
-#include <limits>
 
 #include "sys/config/settings_report.h"
 
 namespace qv::sys::option {
 
 namespace {
-
-bool beginsWithYesLetter(const std::string& text) {
-    return !text.empty() && (text[0] == 'T' || text[0] == 'Y' || text[0] == 't' || text[0] == 'y');
-}
 
 // The value argument, or nothing (and no argument used) when there is none.
 const char* valueArgument(int& count, const char* const* arguments) {
@@ -55,7 +49,7 @@ Bool::Bool(const std::string& name, bool defaultValue, const std::string& descri
 
 void Bool::parse(int& count, const char* const* arguments) {
     if (const char* text = valueArgument(count, arguments)) {
-        value_ = beginsWithYesLetter(text) || leadingNumber(text).nonZero;
+        value_ = beginsWithYes(text) || leadingNumber(text).nonZero;
         source_ = kSourceArguments;
     }
 }
@@ -64,7 +58,7 @@ std::string Bool::assignStoreText(const std::string& text) {
     if (text.empty()) {
         return "empty value";
     }
-    value_ = beginsWithYesLetter(text) || leadingNumber(text).nonZero;
+    value_ = beginsWithYes(text) || leadingNumber(text).nonZero;
     return std::string();
 }
 

@@ -185,11 +185,6 @@ const char* hiveText(PersistFlags flags) {
     }
 }
 
-// Reads `text` like atoi, but held to the 32-bit range instead of overflowing.
-std::int32_t leadingInt(const std::string& text) {
-    return leadingNumber(text).clamped<std::int32_t>();
-}
-
 } // namespace
 
 // --- PersistSnapshot ---
@@ -216,7 +211,7 @@ const std::string& PersistSnapshot::getString(const std::string& name) const {
 }
 
 std::int32_t PersistSnapshot::getInt(const std::string& name) const {
-    return leadingInt(getString(name));
+    return leadingNumber(getString(name)).clamped<std::int32_t>();
 }
 
 std::string PersistSnapshot::getString(const std::string& name, const std::string& fallback) const {
@@ -231,8 +226,7 @@ bool PersistSnapshot::getBool(const std::string& name, bool fallback) const {
     if (!contains(name)) {
         return fallback;
     }
-    const std::string& text = getString(name);
-    return !text.empty() && (text[0] == 'y' || text[0] == 'Y' || text[0] == 't' || text[0] == 'T');
+    return beginsWithYes(getString(name));
 }
 
 void PersistSnapshot::put(const std::string& name, const std::string& text) {

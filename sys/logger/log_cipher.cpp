@@ -2,6 +2,7 @@
 
 #include <mbedtls/base64.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -104,15 +105,19 @@ encryption::Key<16> logKey() {
     return key;
 }
 
-std::string toSingleLine(const std::string& text) {
-    std::size_t end = text.size();
-    while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r')) {
-        --end;
+std::string toSingleLine(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
     }
-    std::string result;
-    result.reserve(end);
-    for (std::size_t i = 0; i < end; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
+    const auto escaped =
+        std::find_if(text.begin(), text.end(), [](unsigned char c) { return isControl(c) && c != '\t'; });
+    if (escaped == text.end()) {
+        return text; // the usual record: nothing to escape, nothing to copy
+    }
+    std::string result(text.begin(), escaped);
+    result.reserve(text.size());
+    for (auto at = escaped; at != text.end(); ++at) {
+        const auto c = static_cast<unsigned char>(*at);
         if (!isControl(c) || c == '\t') {
             result += static_cast<char>(c);
         } else if (c == '\n') {
@@ -150,7 +155,7 @@ std::optional<std::string> LogLineCipher::decipherToken(const char* body, std::s
     return std::string(bytes.begin() + kBlock, bytes.end() - static_cast<std::ptrdiff_t>(fill));
 }
 
-std::string LogLineCipher::decipherTokens(const std::string& line) {
+std::string LogLineCipher::decipherTokens(std::string line) {
     std::size_t open = line.find("@@");
     if (open == std::string::npos) {
         return line;
@@ -179,14 +184,14 @@ std::string LogLineCipher::decipherTokens(const std::string& line) {
 
 std::string LogLineCipher::encipher(const std::string& line) {
     const std::size_t padded = (line.size() + kBlock - 1) / kBlock * kBlock;
-    std::vector<std::uint8_t> plain(2 * kBlock + padded, ' ');
+    plain_.assign(2 * kBlock + padded, ' ');
     for (std::size_t i = 0; i < kBlock; ++i) {
-        plain[2 * i] = static_cast<std::uint8_t>(kHex[chaining_[i] >> 4]);
-        plain[2 * i + 1] = static_cast<std::uint8_t>(kHex[chaining_[i] & 0xF]);
+        plain_[2 * i] = static_cast<std::uint8_t>(kHex[chaining_[i] >> 4]);
+        plain_[2 * i + 1] = static_cast<std::uint8_t>(kHex[chaining_[i] & 0xF]);
     }
-    std::memcpy(plain.data() + 2 * kBlock, line.data(), line.size());
-    encrypt_.crypt(chaining_, plain.data(), plain.data(), plain.size());
-    return encodeBase64(plain.data() + kBlock, plain.size() - kBlock);
+    std::memcpy(plain_.data() + 2 * kBlock, line.data(), line.size());
+    encrypt_.crypt(chaining_, plain_.data(), plain_.data(), plain_.size());
+    return encodeBase64(plain_.data() + kBlock, plain_.size() - kBlock);
 }
 
 std::string encipherToken(const encryption::Key<16>& key, const std::string& text) {
@@ -233,7 +238,7 @@ std::optional<std::string> LogLineDecoder::decipher(const std::string& line, std
         reason = "does not decipher to a log line (another key, or a damaged line)";
         return std::nullopt;
     }
-    return toSingleLine(text);
+    return toSingleLine(std::move(text));
 }
 
 } // namespace qv::sys::Logger

@@ -14,16 +14,7 @@ std::optional<FileMode> fileModeFromName(const std::string& name) {
         FileMode mode;
     } kModes[] = {{"new", FileMode::New}, {"decorate", FileMode::Decorate}, {"append", FileMode::Append}};
     for (const auto& candidate : kModes) {
-        const std::string expected = candidate.name;
-        if (expected.size() != name.size()) {
-            continue;
-        }
-        bool same = true;
-        for (std::size_t i = 0; same && i < name.size(); ++i) {
-            const char c = name[i];
-            same = ((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c) == expected[i];
-        }
-        if (same) {
+        if (isNamed(name, candidate.name)) {
             return candidate.mode;
         }
     }

@@ -1,14 +1,14 @@
 #include "sys/logger/level.h"
 
-#include <cstddef>
+#include <algorithm>
 
 namespace qv::sys::Logger {
 
 namespace {
 const char* const kNames[kLevelCount] = {"ALWAYS", "FATAL", "ERROR", "WARN", "INFO", "DEBUG", "VERBOSE"};
 
-char upper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 } // namespace
 
@@ -18,19 +18,16 @@ const char* levelName(Level level) {
 
 std::optional<Level> levelFromName(const std::string& name) {
     for (Level level = 0; level < kLevelCount; ++level) {
-        const std::string candidate = kNames[level];
-        if (candidate.size() != name.size()) {
-            continue;
-        }
-        bool same = true;
-        for (std::size_t i = 0; same && i < name.size(); ++i) {
-            same = upper(name[i]) == candidate[i];
-        }
-        if (same) {
+        if (isNamed(name, kNames[level])) {
             return level;
         }
     }
     return std::nullopt;
+}
+
+bool isNamed(const std::string& name, const std::string& known) {
+    return name.size() == known.size() && std::equal(name.begin(), name.end(), known.begin(),
+                                                     [](char a, char b) { return lower(a) == lower(b); });
 }
 
 } // namespace qv::sys::Logger

@@ -30,4 +30,8 @@ const char* levelName(Level level);
 // name is empty or unknown.
 std::optional<Level> levelFromName(const std::string& name);
 
+// Whether `name` is `known` with its ASCII letters in any case, as the
+// settings may write the names of levels and file modes.
+bool isNamed(const std::string& name, const std::string& known);
+
 } // namespace qv::sys::Logger

@@ -2,9 +2,11 @@
 
 #include <mbedtls/base64.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "channel/aes_handler.h"
 #include "channel/key_store.h"
 #include "channel/random_generator.h"
 
@@ -18,12 +20,13 @@ bool isBase64Character(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
 }
 
-// Strict Base64: whole quads, the alphabet only, at most two '=' at the end.
-// The library's decoder also skips line breaks and some blanks, which would
-// let a stray "@@ ... @@" in outside text pass for a token.
-bool isStrictBase64(const char* text, std::size_t length) {
+// The number of bytes that `length` characters of strict Base64 stand for:
+// whole quads, the alphabet only, at most two '=' at the end; nothing for
+// other text. The library's decoder also skips line breaks and some blanks,
+// which would let a stray "@@ ... @@" in outside text pass for a token.
+std::optional<std::size_t> strictBase64Size(const char* text, std::size_t length) {
     if (length == 0 || length % 4 != 0) {
-        return false;
+        return std::nullopt;
     }
     std::size_t data = length;
     while (data > 0 && length - data < 2 && text[data - 1] == '=') {
@@ -31,24 +34,10 @@ bool isStrictBase64(const char* text, std::size_t length) {
     }
     for (std::size_t i = 0; i < data; ++i) {
         if (!isBase64Character(text[i])) {
-            return false;
+            return std::nullopt;
         }
     }
-    return true;
-}
-
-std::vector<std::uint8_t> decodeBase64(const char* text, std::size_t length) {
-    const auto* source = reinterpret_cast<const unsigned char*>(text);
-    std::size_t size = 0;
-    if (mbedtls_base64_decode(nullptr, 0, &size, source, length) != MBEDTLS_ERR_BASE64_BUFFER_TOO_SMALL) {
-        return {};
-    }
-    std::vector<std::uint8_t> bytes(size);
-    if (mbedtls_base64_decode(bytes.data(), bytes.size(), &size, source, length) != 0) {
-        return {};
-    }
-    bytes.resize(size);
-    return bytes;
+    return length / 4 * 3 - (length - data);
 }
 
 std::string encodeBase64(const std::uint8_t* bytes, std::size_t length) {
@@ -104,15 +93,19 @@ encryption::Key<16> logKey() {
     return key;
 }
 
-std::string toSingleLine(const std::string& text) {
-    std::size_t end = text.size();
-    while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r')) {
-        --end;
+std::string toSingleLine(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
     }
-    std::string result;
-    result.reserve(end);
-    for (std::size_t i = 0; i < end; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
+    const auto escaped =
+        std::find_if(text.begin(), text.end(), [](unsigned char c) { return isControl(c) && c != '\t'; });
+    if (escaped == text.end()) {
+        return text; // the usual record: nothing to escape, nothing to copy
+    }
+    std::string result(text.begin(), escaped);
+    result.reserve(text.size());
+    for (auto at = escaped; at != text.end(); ++at) {
+        const auto c = static_cast<unsigned char>(*at);
         if (!isControl(c) || c == '\t') {
             result += static_cast<char>(c);
         } else if (c == '\n') {
@@ -133,11 +126,12 @@ LogLineCipher::LogLineCipher() : LogLineCipher(logKey()) {}
 LogLineCipher::LogLineCipher(const encryption::Key<16>& key) : encrypt_(key, false), decrypt_(key, true) {}
 
 std::optional<std::string> LogLineCipher::decipherToken(const char* body, std::size_t length) {
-    if (!isStrictBase64(body, length)) {
+    const auto size = strictBase64Size(body, length);
+    if (!size || *size < 2 * kBlock || *size % kBlock != 0) {
         return std::nullopt;
     }
-    std::vector<std::uint8_t> bytes = decodeBase64(body, length);
-    if (bytes.size() < 2 * kBlock || bytes.size() % kBlock != 0) {
+    std::vector<std::uint8_t> bytes = base64DecodeBlocks(std::string(body, length));
+    if (bytes.size() != *size) {
         return std::nullopt;
     }
     encryption::Block<16> chaining = chaining_;
@@ -150,7 +144,7 @@ std::optional<std::string> LogLineCipher::decipherToken(const char* body, std::s
     return std::string(bytes.begin() + kBlock, bytes.end() - static_cast<std::ptrdiff_t>(fill));
 }
 
-std::string LogLineCipher::decipherTokens(const std::string& line) {
+std::string LogLineCipher::decipherTokens(std::string line) {
     std::size_t open = line.find("@@");
     if (open == std::string::npos) {
         return line;
@@ -179,14 +173,14 @@ std::string LogLineCipher::decipherTokens(const std::string& line) {
 
 std::string LogLineCipher::encipher(const std::string& line) {
     const std::size_t padded = (line.size() + kBlock - 1) / kBlock * kBlock;
-    std::vector<std::uint8_t> plain(2 * kBlock + padded, ' ');
+    plain_.assign(2 * kBlock + padded, ' ');
     for (std::size_t i = 0; i < kBlock; ++i) {
-        plain[2 * i] = static_cast<std::uint8_t>(kHex[chaining_[i] >> 4]);
-        plain[2 * i + 1] = static_cast<std::uint8_t>(kHex[chaining_[i] & 0xF]);
+        plain_[2 * i] = static_cast<std::uint8_t>(kHex[chaining_[i] >> 4]);
+        plain_[2 * i + 1] = static_cast<std::uint8_t>(kHex[chaining_[i] & 0xF]);
     }
-    std::memcpy(plain.data() + 2 * kBlock, line.data(), line.size());
-    encrypt_.crypt(chaining_, plain.data(), plain.data(), plain.size());
-    return encodeBase64(plain.data() + kBlock, plain.size() - kBlock);
+    std::memcpy(plain_.data() + 2 * kBlock, line.data(), line.size());
+    encrypt_.crypt(chaining_, plain_.data(), plain_.data(), plain_.size());
+    return encodeBase64(plain_.data() + kBlock, plain_.size() - kBlock);
 }
 
 std::string encipherToken(const encryption::Key<16>& key, const std::string& text) {
@@ -213,13 +207,18 @@ std::optional<std::string> LogLineDecoder::decipher(const std::string& line, std
         reason = "empty line";
         return std::nullopt;
     }
-    if (!isStrictBase64(line.data(), length)) {
+    const auto size = strictBase64Size(line.data(), length);
+    if (!size) {
         reason = "not Base64 text";
         return std::nullopt;
     }
-    std::vector<std::uint8_t> bytes = decodeBase64(line.data(), length);
-    if (bytes.empty() || bytes.size() % kBlock != 0) {
-        reason = std::to_string(bytes.size()) + " bytes are not whole cipher blocks";
+    if (*size % kBlock != 0) {
+        reason = std::to_string(*size) + " bytes are not whole cipher blocks";
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> bytes = base64DecodeBlocks(line.substr(0, length));
+    if (bytes.size() != *size) {
+        reason = "not Base64 text";
         return std::nullopt;
     }
     encryption::Block<16> chaining;
@@ -233,7 +232,7 @@ std::optional<std::string> LogLineDecoder::decipher(const std::string& line, std
         reason = "does not decipher to a log line (another key, or a damaged line)";
         return std::nullopt;
     }
-    return toSingleLine(text);
+    return toSingleLine(std::move(text));
 }
 
 } // namespace qv::sys::Logger

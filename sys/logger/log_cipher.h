@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <boost/noncopyable.hpp>
 
@@ -29,7 +30,7 @@ encryption::Key<16> logKey();
 // other line breaks and control characters (all but the tab) become escapes:
 // "\n", "\r", "\xHH". Text from outside the program (a pipe message in a
 // record) can therefore never start a line of its own.
-std::string toSingleLine(const std::string& text);
+std::string toSingleLine(std::string text);
 
 // The enciphering state of one output. The chaining value runs on from line
 // to line and through every token, so lines of one output must pass through
@@ -42,7 +43,7 @@ public:
     // Replaces each well-formed token of `line` by its text. A "@@" that does
     // not open a well-formed token is text and stays as it is: records carry
     // outside text, which must not lose pieces or hide them from the log.
-    std::string decipherTokens(const std::string& line);
+    std::string decipherTokens(std::string line);
 
     // The Base64 line for `line` (which should be a single line); empty if the
     // encoding fails.
@@ -56,6 +57,8 @@ private:
     encryption::AesCipher encrypt_;
     encryption::AesCipher decrypt_;
     encryption::Block<16> chaining_;
+    // The plain bytes of the line being enciphered, kept for their capacity.
+    std::vector<std::uint8_t> plain_;
 };
 
 // The token of `text` under `key` ("@@...@@"), as the program's fixed texts

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #ifdef _WIN32
-#include <windows.h>
+#include "sys/win32/unique_handle.h"
 #else
 #include <dirent.h>
 #include <sys/stat.h>
@@ -119,23 +119,10 @@ void pruneDecoratedLogs(const std::string& path, std::size_t keep) {
 
 #ifdef _WIN32
 namespace {
-// Owns a file search handle (invalid at INVALID_HANDLE_VALUE).
-class FileSearch {
-public:
-    explicit FileSearch(HANDLE handle) : handle_(handle) {}
-    FileSearch(const FileSearch&) = delete;
-    FileSearch& operator=(const FileSearch&) = delete;
-    ~FileSearch() {
-        if (valid()) {
-            FindClose(handle_);
-        }
-    }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
+struct FindCloser {
+    void operator()(HANDLE handle) const noexcept { FindClose(handle); }
 };
+using UniqueFindHandle = win32::UniqueWin32<HANDLE, FindCloser>;
 } // namespace
 
 std::vector<std::string> listFiles(const std::string& directory) {
@@ -146,8 +133,8 @@ std::vector<std::string> listFiles(const std::string& directory) {
     search += '*';
     std::vector<std::string> names;
     WIN32_FIND_DATAA entry;
-    FileSearch find(FindFirstFileA(search.c_str(), &entry));
-    if (!find.valid()) {
+    const UniqueFindHandle find(FindFirstFileA(search.c_str(), &entry));
+    if (!find) {
         return names;
     }
     do {

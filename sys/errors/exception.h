@@ -191,6 +191,9 @@ std::wstring messageText(std::uint32_t id);
 // as one) becomes '?'.
 std::string narrowText(const std::wstring& wide);
 
+// Widens each byte to the character of the same value.
+std::wstring widenText(const std::string& narrow);
+
 // Describes the exception being handled; call only from inside a catch block.
 std::string currentExceptionText();
 

@@ -50,7 +50,7 @@ public:
 
 protected:
     ExceptionBase() = default;
-    ExceptionBase(const ExceptionBase& other) : Exception(other), std::exception(other), what_(other.what_) {}
+    ExceptionBase(const ExceptionBase&) = default;
 
 private:
     mutable std::string what_;

@@ -65,14 +65,6 @@ private:
     std::vector<std::unique_ptr<IAssertFailureHandler>> handlers_;
 };
 
-std::wstring widen(const std::string& text) {
-    std::wstring wide;
-    for (char c : text) {
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    }
-    return wide;
-}
-
 } // namespace
 
 std::unique_ptr<IAssertFailureHandler> createAssertHandler() {
@@ -96,12 +88,12 @@ std::unique_ptr<IAssertFailureHandler> createAssertHandler() {
 void reportAssertionFailure(const char* expression, const std::string& expansion, const std::string& message,
                             const std::wstring& file, std::uint32_t line) {
     const auto handler = createAssertHandler();
-    std::wstring description = widen(expression != nullptr ? expression : "");
+    std::wstring description = widenText(expression != nullptr ? expression : "");
     if (!expansion.empty()) {
-        description += L" with expansion: " + widen(expansion);
+        description += L" with expansion: " + widenText(expansion);
     }
     if (!message.empty()) {
-        description += L" with message: \"" + widen(message) + L"\"";
+        description += L" with message: \"" + widenText(message) + L"\"";
     }
     handler->failed(description, file, line);
 }

@@ -2,6 +2,7 @@
 // a step that fails costs a level-2 record (or the dump), never a throw.
 
 #include <cstdio>
+#include <iterator>
 
 #include <windows.h>
 
@@ -65,7 +66,8 @@ std::string executableDirectory() {
 
 // Dump file names are appended to the location as they are, so a setting
 // written without its final backslash still names the directory.
-std::string asDirectory(std::string directory) {
+std::string settingDirectory() {
+    std::string directory = option::debugLocationSetting();
     if (!directory.empty() && directory.back() != '\\' && directory.back() != '/') {
         directory += '\\';
     }
@@ -85,14 +87,12 @@ std::string executableBaseName() {
 }
 
 std::string debugLocation(bool preferTemp) {
-    if (preferTemp) {
-        std::string temp = temporaryDirectory();
-        if (usableDirectory(temp)) {
-            return temp;
-        }
-    }
-    for (std::string candidate : {windowsTempDirectory(), asDirectory(option::debugLocationSetting()),
-                                  executableDirectory(), temporaryDirectory()}) {
+    // Each candidate is looked up only when the ones before it are unusable.
+    using Candidate = std::string (*)();
+    const Candidate candidates[] = {&temporaryDirectory, &windowsTempDirectory, &settingDirectory,
+                                    &executableDirectory, &temporaryDirectory};
+    for (std::size_t i = preferTemp ? 0 : 1; i < std::size(candidates); ++i) {
+        std::string candidate = candidates[i]();
         if (usableDirectory(candidate)) {
             return candidate;
         }

@@ -17,9 +17,8 @@ namespace qv::sys {
 namespace {
 
 std::atomic<bool> g_fatalClaimed{false};
-std::atomic<const Logger::Logged*> g_defaultIdentity{nullptr};
 // Set by installErrorHandlers: before it, the runtime hooks only end the process.
-std::atomic<bool (*)()> g_claimFatal{nullptr};
+std::atomic<const Logger::Logged*> g_defaultIdentity{nullptr};
 // The handler SIGABRT had before ours; kept, as the runtime hands it back to no one.
 std::atomic<void (*)(int)> g_previousAbortHandler{nullptr};
 
@@ -42,9 +41,8 @@ void abortSignalHandler(int) {
 }
 
 [[noreturn]] void runtimeErrorHandler(const char* what) {
-    const auto claim = g_claimFatal.load();
-    if (claim != nullptr && claim()) {
-        const Logger::Logged* logged = defaultErrorIdentity();
+    const Logger::Logged* logged = defaultErrorIdentity();
+    if (logged != nullptr && claimFatal()) {
         QV_LOG_QUIETLY(logged, Logger::kFatal, what << ": the process ends");
         dumpHere(logged);
     }
@@ -76,7 +74,6 @@ void installErrorHandlers() {
         // Lives as long as the process: the handlers may run during exit.
         g_defaultIdentity = new Logger::Logged("ErrorHandler", "");
     });
-    g_claimFatal = &claimFatal;
     setAbortBehaviour(0, kAbortWriteMessage | kAbortReportFault);
     _set_invalid_parameter_handler(&invalidParameterHandler);
     _set_purecall_handler(&pureCallHandler);

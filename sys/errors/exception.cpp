@@ -65,6 +65,15 @@ std::string narrowText(const std::wstring& wide) {
     return narrow;
 }
 
+std::wstring widenText(const std::string& narrow) {
+    std::wstring wide;
+    wide.reserve(narrow.size());
+    for (const char c : narrow) {
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    }
+    return wide;
+}
+
 std::ostream& operator<<(std::ostream& stream, const SystemErrorCode& code) {
     return stream << narrowText(systemErrorText(static_cast<std::uint32_t>(code.value), false));
 }
@@ -123,11 +132,7 @@ std::wstring SystemError::text() const {
 }
 
 InternalError::InternalError(const char* message, SystemErrorCode systemCode)
-    : SystemError(1, systemCode) {
-    for (const char* p = message; p && *p; ++p) {
-        message_.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
-    }
-}
+    : SystemError(1, systemCode), message_(widenText(message != nullptr ? message : "")) {}
 
 std::wstring InternalError::text() const {
     std::wstring text = L"Internal error \"" + ErrorCodeException::text() + L"\", ";

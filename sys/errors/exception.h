@@ -50,7 +50,7 @@ public:
 
 protected:
     ExceptionBase() = default;
-    ExceptionBase(const ExceptionBase& other) : Exception(other), std::exception(other), what_(other.what_) {}
+    ExceptionBase(const ExceptionBase&) = default;
 
 private:
     mutable std::string what_;
@@ -190,6 +190,9 @@ std::wstring messageText(std::uint32_t id);
 // Keeps characters below 128; any other character (a surrogate pair counts
 // as one) becomes '?'.
 std::string narrowText(const std::wstring& wide);
+
+// Widens each byte to the character of the same value.
+std::wstring widenText(const std::string& narrow);
 
 // Describes the exception being handled; call only from inside a catch block.
 std::string currentExceptionText();

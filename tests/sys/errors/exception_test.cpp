@@ -28,6 +28,9 @@ TEST(Exception, CompositeTexts) {
     const std::wstring withCode = InternalError("bad", SystemErrorCode(5)).text();
     EXPECT_EQ(0u, withCode.rfind(L"Internal error \"Message 0x00000001\", win32 0x00000005: ", 0));
     EXPECT_EQ(L"\", bad", withCode.substr(withCode.size() - 6));
+    // Bytes above 127 widen to the character of the same value, not a negative one.
+    EXPECT_EQ(L"Internal error \"Message 0x00000001\", caf\u00e9",
+              InternalError("caf\xe9", SystemErrorCode(0)).text());
 
     EXPECT_EQ(0u, SystemError(10, SystemErrorCode(6)).text().rfind(L"Message 0x0000000A, win32 0x00000006: ", 0));
 }

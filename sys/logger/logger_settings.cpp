@@ -3,8 +3,6 @@
 #include "sys/config/leading_number.h"
 
 #include <algorithm>
-#include <cctype>
-#include <limits>
 
 #include "sys/logger/line_format.h"
 
@@ -49,10 +47,6 @@ Level keyLevel(const SettingsKey& key, Level level, SettingsNotes& notes, const 
         }
     }
     return level;
-}
-
-bool yes(const std::string& text) {
-    return !text.empty() && (text[0] == 'y' || text[0] == 'Y' || text[0] == 't' || text[0] == 'T');
 }
 } // namespace
 
@@ -155,7 +149,7 @@ std::optional<OutputSettings> readOutputSettings(SettingsSource& source, const s
     settings.filename =
         filename->find_first_of("\\/") == std::string::npos ? directory + *filename : *filename;
 
-    const bool decorated = yes(key.value("decorated filename").value_or(std::string()));
+    const bool decorated = beginsWithYes(key.value("decorated filename").value_or(std::string()));
     settings.mode = decorated ? FileMode::Decorate : FileMode::New;
     if (const auto mode = key.value("Mode"); mode && !mode->empty()) {
         if (const auto named = fileModeFromName(*mode)) {

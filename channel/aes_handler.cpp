@@ -25,6 +25,18 @@ std::vector<std::uint8_t> base64DecodeBlocks(const std::string& text) {
     return bytes;
 }
 
+std::string base64Encode(const std::uint8_t* bytes, std::size_t length) {
+    std::size_t size = 0;
+    mbedtls_base64_encode(nullptr, 0, &size, bytes, length);
+    std::string text(size, '\0');
+    if (mbedtls_base64_encode(reinterpret_cast<unsigned char*>(text.data()), text.size(), &size, bytes,
+                              length) != 0) {
+        return std::string();
+    }
+    text.resize(size);
+    return text;
+}
+
 AesHandler::AesHandler(MessageHandler* next, const encryption::Key<16>& key) : next(next), cipher(key, true) {
     if (next == nullptr) {
         throw std::invalid_argument("AesHandler needs a handler for the plain text");

@@ -15,6 +15,8 @@ namespace qv::sys {
 // Base64 text to bytes, cut down to whole 16-byte blocks; empty on any
 // decoding error.
 std::vector<std::uint8_t> base64DecodeBlocks(const std::string& text);
+// Bytes to Base64 text (with '=' fill); empty if the encoding fails.
+std::string base64Encode(const std::uint8_t* bytes, std::size_t length);
 
 // Turns each Base64 AES-128-CBC payload from the manager back into its plain
 // text and hands that to `next`, once per payload. The first plain block is

@@ -1,7 +1,5 @@
 #include "sys/logger/log_cipher.h"
 
-#include <mbedtls/base64.h>
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -38,18 +36,6 @@ std::optional<std::size_t> strictBase64Size(const char* text, std::size_t length
         }
     }
     return length / 4 * 3 - (length - data);
-}
-
-std::string encodeBase64(const std::uint8_t* bytes, std::size_t length) {
-    std::size_t size = 0;
-    mbedtls_base64_encode(nullptr, 0, &size, bytes, length);
-    std::string text(size, '\0');
-    if (mbedtls_base64_encode(reinterpret_cast<unsigned char*>(text.data()), text.size(), &size, bytes,
-                              length) != 0) {
-        return std::string();
-    }
-    text.resize(size);
-    return text;
 }
 
 bool isControl(unsigned char c) {
@@ -180,7 +166,7 @@ std::string LogLineCipher::encipher(const std::string& line) {
     }
     std::memcpy(plain_.data() + 2 * kBlock, line.data(), line.size());
     encrypt_.crypt(chaining_, plain_.data(), plain_.data(), plain_.size());
-    return encodeBase64(plain_.data() + kBlock, plain_.size() - kBlock);
+    return base64Encode(plain_.data() + kBlock, plain_.size() - kBlock);
 }
 
 std::string encipherToken(const encryption::Key<16>& key, const std::string& text) {
@@ -191,7 +177,7 @@ std::string encipherToken(const encryption::Key<16>& key, const std::string& tex
     const encryption::AesCipher cipher(key, false);
     encryption::Block<16> chaining;
     cipher.crypt(chaining, plain.data(), plain.data(), plain.size());
-    return "@@" + encodeBase64(plain.data(), plain.size()) + "@@";
+    return "@@" + base64Encode(plain.data(), plain.size()) + "@@";
 }
 
 LogLineDecoder::LogLineDecoder() : LogLineDecoder(logKey()) {}

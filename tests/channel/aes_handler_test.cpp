@@ -3,7 +3,6 @@
 #include "tools/manager_simulator/message_encoder.h"
 
 #include <gtest/gtest.h>
-#include <mbedtls/base64.h>
 
 #include <string>
 #include <vector>
@@ -18,11 +17,7 @@ const encryption::Key<16> key(fromHex(nistKey).data());
 
 std::string base64(const std::string& hex) {
     const std::vector<std::uint8_t> bytes = fromHex(hex);
-    std::string text(2 * bytes.size() + 4, '\0');
-    std::size_t length = 0;
-    mbedtls_base64_encode(reinterpret_cast<unsigned char*>(&text[0]), text.size(), &length, bytes.data(),
-                          bytes.size());
-    return text.substr(0, length);
+    return base64Encode(bytes.data(), bytes.size());
 }
 
 // The texts one handler passes on for `payloads`, in order.

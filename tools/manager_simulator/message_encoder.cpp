@@ -1,8 +1,7 @@
 #include "tools/manager_simulator/message_encoder.h"
 
 #include "channel/aes_cipher.h"
-
-#include <mbedtls/base64.h>
+#include "channel/aes_handler.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -22,14 +21,10 @@ std::string encipherMessage(const sys::encryption::Key<16>& key, const std::stri
     sys::encryption::Block<16> iv;
     cipher.crypt(iv, plain.data(), plain.data(), plain.size());
 
-    std::size_t length = 0;
-    mbedtls_base64_encode(nullptr, 0, &length, plain.data(), plain.size());
-    std::string encoded(length, '\0');
-    if (mbedtls_base64_encode(reinterpret_cast<unsigned char*>(&encoded[0]), encoded.size(), &length,
-                              plain.data(), plain.size()) != 0) {
-        throw std::runtime_error("mbedtls_base64_encode failed");
+    std::string encoded = sys::base64Encode(plain.data(), plain.size());
+    if (encoded.empty()) {
+        throw std::runtime_error("Base64 encoding failed");
     }
-    encoded.resize(length);
     return encoded;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
-// A FIFO of owned tagged values. Producers on any thread hold lock() around
-// the full test and Add; the single consumer takes values without the lock.
-// Values still queued are deleted by clear() and by the destructor.
+// A FIFO of owned tagged values. Producers on any thread offer values (the
+// lock is held inside offer, around the full test and Add); the single
+// consumer takes values without it. Values still queued are deleted by
+// clear() and by the destructor.
 
 #include <cstdint>
 #include <memory>
@@ -53,9 +54,6 @@ public:
             delete value;
         }
     }
-
-    CriticalSection& lock() { return lock_; }
-    ValueFifo& fifo() { return fifo_; }
 
 private:
     CriticalSection lock_;

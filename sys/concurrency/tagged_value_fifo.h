@@ -31,8 +31,9 @@ public:
         if (fifo_.isFull()) {
             return false;
         }
-        fifo_.Add(value.get());
-        static_cast<void>(value.release()); // the FIFO owns it now
+        // Owned by the FIFO before Add: Add stores it first and only then sets
+        // the flags, so a flag that fails to set must not delete a queued value.
+        fifo_.Add(value.release());
         return true;
     }
 

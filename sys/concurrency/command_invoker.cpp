@@ -12,13 +12,11 @@ Engine::Engine() : Logged("CommandInvokerEngine", "") {}
 void Engine::run() {
     setState(Running);
     // A failed wait ends the engine as a stop does, without passing StopSeen.
-    bool waiting = fifo_.notEmptyFlag().wait(kWaitForever);
-    while (waiting) {
+    while (fifo_.notEmptyFlag().wait(kWaitForever)) {
         if (!processCommands()) {
             setState(StopSeen);
             break;
         }
-        waiting = fifo_.notEmptyFlag().wait(kWaitForever);
     }
     drain();
     setState(Finished);

@@ -8,6 +8,7 @@
 #include <accctrl.h>
 
 #include "sys/errors/exception.h"
+#include "sys/win32/unique_handle.h"
 
 namespace qv::sys {
 
@@ -83,9 +84,7 @@ Flag::State::State(bool initiallySet, bool manualReset, const std::string& name,
 }
 
 Flag::State::~State() {
-    const DWORD savedError = GetLastError();
-    CloseHandle(handle_);
-    SetLastError(savedError);
+    win32::UniqueHandle closing(handle_); // closes it, keeping the caller's last error
 }
 
 Flag::Flag(bool initiallySet, bool manualReset) : Flag(new State(initiallySet, manualReset, "", true)) {}

@@ -1,8 +1,9 @@
 #pragma once
 
-// A FIFO of owned tagged values. Producers on any thread hold lock() around
-// the full test and Add; the single consumer takes values without the lock.
-// Values still queued are deleted by clear() and by the destructor.
+// A FIFO of owned tagged values. Producers on any thread offer values (the
+// lock is held inside offer, around the full test and Add); the single
+// consumer takes values without it. Values still queued are deleted by
+// clear() and by the destructor.
 
 #include <cstdint>
 #include <memory>
@@ -30,8 +31,9 @@ public:
         if (fifo_.isFull()) {
             return false;
         }
-        fifo_.Add(value.get());
-        static_cast<void>(value.release()); // the FIFO owns it now
+        // Owned by the FIFO before Add: Add stores it first and only then sets
+        // the flags, so a flag that fails to set must not delete a queued value.
+        fifo_.Add(value.release());
         return true;
     }
 
@@ -53,9 +55,6 @@ public:
             delete value;
         }
     }
-
-    CriticalSection& lock() { return lock_; }
-    ValueFifo& fifo() { return fifo_; }
 
 private:
     CriticalSection lock_;

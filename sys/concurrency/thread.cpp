@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "sys/concurrency/waitable.h"
 #include "sys/errors/error_handlers.h"
 #include "sys/errors/exception.h"
 #include "sys/errors/structured_exception.h"
@@ -52,7 +53,7 @@ void nameForDebugger(const std::string& name, DWORD threadId) {
 
 struct Thread::Record {
     std::uint32_t state = kNotCreated;
-    HANDLE handle = nullptr;
+    win32::UniqueHandle handle;
     DWORD threadId = 0;
     std::string name;
     bool impersonating = false;
@@ -110,34 +111,30 @@ Thread::Thread() : record_(new Record) {
     }
 }
 
-Thread::~Thread() {
-    if (record_->handle != nullptr) {
-        CloseHandle(record_->handle);
-        record_->handle = nullptr;
-        record_->state = kNotCreated;
-    }
-}
+// The record's handle closes with it; the thread is not waited for.
+Thread::~Thread() = default;
 
 bool Thread::create() {
     if (record_->state != kNotCreated) {
         return record_->state == kCreated;
     }
-    record_->handle =
-        CreateThread(nullptr, 0, &ThreadEntry::entry, this, CREATE_SUSPENDED, &record_->threadId);
-    if (record_->handle == nullptr) {
+    record_->handle.reset(
+        CreateThread(nullptr, 0, &ThreadEntry::entry, this, CREATE_SUSPENDED, &record_->threadId));
+    if (!record_->handle) {
         return false;
     }
     const DWORD createError = GetLastError();
     QV_LOG(6) << "Thread created: " << record_->name << " id " << record_->threadId;
 
     // A thread does not inherit its creator's impersonation; give it a copy.
+    // Decided afresh for each creation: a thread started again after a join
+    // is a new thread, whose creator may no longer impersonate.
     win32::UniqueHandle token;
     win32::UniqueHandle duplicate;
-    if (OpenThreadToken(GetCurrentThread(), MAXIMUM_ALLOWED, TRUE, token.put()) &&
-        DuplicateToken(token.get(), SecurityImpersonation, duplicate.put())) {
-        HANDLE handle = record_->handle;
-        record_->impersonating = SetThreadToken(&handle, duplicate.get()) != FALSE;
-    }
+    HANDLE handle = record_->handle.get();
+    record_->impersonating = OpenThreadToken(GetCurrentThread(), MAXIMUM_ALLOWED, TRUE, token.put()) &&
+                             DuplicateToken(token.get(), SecurityImpersonation, duplicate.put()) &&
+                             SetThreadToken(&handle, duplicate.get());
     SetLastError(createError);
     record_->state = kCreated;
     return true;
@@ -148,27 +145,24 @@ bool Thread::start() {
         return false;
     }
     if (record_->state == kCreated) {
-        if (ResumeThread(record_->handle) == static_cast<DWORD>(-1)) {
+        if (ResumeThread(record_->handle.get()) == static_cast<DWORD>(-1)) {
             return false;
         }
         record_->state = kStarted;
     }
-    return record_->state == kStarted && WaitForSingleObject(record_->handle, 0) == WAIT_TIMEOUT;
+    return record_->state == kStarted && WaitForSingleObject(record_->handle.get(), 0) == WAIT_TIMEOUT;
 }
 
 bool Thread::join(std::uint32_t timeout) {
     if (record_->state != kStarted) {
         return true;
     }
-    if (WaitForSingleObject(record_->handle, 0) == WAIT_TIMEOUT) {
-        const DWORD milliseconds =
-            timeout == kJoinForever ? INFINITE : static_cast<DWORD>((std::uint64_t{timeout} + 999) / 1000);
-        if (WaitForSingleObject(record_->handle, milliseconds) == WAIT_TIMEOUT) {
-            return false;
-        }
+    // One wait: a thread that has ended answers at once whatever the time-out.
+    const DWORD milliseconds = timeout == kJoinForever ? INFINITE : waitMilliseconds(timeout);
+    if (WaitForSingleObject(record_->handle.get(), milliseconds) == WAIT_TIMEOUT) {
+        return false;
     }
-    CloseHandle(record_->handle);
-    record_->handle = nullptr;
+    record_->handle.reset();
     record_->state = kNotCreated;
     return true;
 }

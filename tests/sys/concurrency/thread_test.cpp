@@ -78,6 +78,14 @@ TEST(Thread, RunsOnlyAfterStartUnderItsNameAndTheCreatorsImpersonation) {
     impersonating.release.set();
     impersonating.join(Thread::kJoinForever);
     EXPECT_TRUE(impersonating.hadToken);
+
+    // Joined and started again, now by a creator that does not impersonate:
+    // the new thread gets no token, and says so.
+    EXPECT_TRUE(impersonating.start());
+    impersonating.release.set();
+    EXPECT_TRUE(impersonating.join(Thread::kJoinForever));
+    EXPECT_FALSE(impersonating.hadToken);
+    EXPECT_FALSE(impersonating.isImpersonating());
 }
 
 struct Throwing : Thread {

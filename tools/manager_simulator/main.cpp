@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <fstream>
@@ -31,15 +33,18 @@ BOOL WINAPI onConsoleControl(DWORD type) {
     return FALSE;
 }
 
-std::vector<std::string> loadLines(const qv::simulator::Options& options) {
+qv::simulator::EventLines loadLines(const qv::simulator::Options& options) {
     if (options.file.empty()) {
         return qv::simulator::sampleCache(static_cast<std::int64_t>(std::time(nullptr)));
     }
+    errno = 0;
     std::ifstream in(options.file, std::ios::binary);
     if (!in) {
-        throw qv::simulator::UsageError("cannot open '" + options.file + "'");
+        const int error = errno;
+        throw qv::simulator::UsageError("cannot open '" + options.file +
+                                        "': " + (error != 0 ? std::strerror(error) : "reason unknown"));
     }
-    std::vector<std::string> lines = qv::simulator::readEventLines(in);
+    qv::simulator::EventLines lines = qv::simulator::readEventLines(in);
     if (in.bad()) {
         throw qv::simulator::UsageError("cannot read '" + options.file + "'");
     }
@@ -49,12 +54,50 @@ std::vector<std::string> loadLines(const qv::simulator::Options& options) {
     return lines;
 }
 
+// Says before the run what the run will not do as the user may expect: lines
+// the agent will drop, and --bad kinds that never come up.
+void warnOfInput(const qv::simulator::Options& options, const qv::simulator::EventLines& lines) {
+    using namespace qv::simulator;
+    constexpr std::size_t mostNamed = 10;
+    std::size_t named = 0;
+    std::size_t unnamed = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines.problem(i).empty()) {
+            continue;
+        }
+        if (named == mostNamed) {
+            ++unnamed;
+            continue;
+        }
+        ++named;
+        std::cerr << programName << ": line " << lines.number(i) << " of '" << options.file
+                  << "' is " << lines.problem(i) << "; it is sent as given and the agent drops it\n";
+    }
+    if (unnamed != 0) {
+        std::cerr << programName << ": and " << unnamed << " more such line" << (unnamed == 1 ? "" : "s")
+                  << '\n';
+    }
+
+    const FramePlan plan(lines.size(), options.repeat, options.badKinds, options.badEvery);
+    const std::vector<FrameKind> never = kindsNeverSent(options.badKinds, plan.badFrames());
+    if (!never.empty()) {
+        std::cerr << programName << ": --bad";
+        for (std::size_t i = 0; i < never.size(); ++i) {
+            std::cerr << (i == 0 ? " " : ", ") << frameKindName(never[i]);
+        }
+        std::cerr << ": never sent: " << plan.goodFrames() << " good message"
+                  << (plan.goodFrames() == 1 ? "" : "s") << " at --bad-every " << options.badEvery
+                  << " leave room for " << plan.badFrames() << " bad frame" << (plan.badFrames() == 1 ? "" : "s")
+                  << " (a larger --repeat or a smaller --bad-every sends them)\n";
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     using namespace qv::simulator;
     Options options;
-    std::vector<std::string> lines;
+    EventLines lines = std::vector<std::string>();
     try {
         options = parseOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
         if (options.help) {
@@ -62,6 +105,10 @@ int main(int argc, char** argv) {
             return exitDone;
         }
         lines = loadLines(options);
+        warnOfInput(options, lines);
+    } catch (const std::invalid_argument& e) {
+        std::cerr << programName << ": " << e.what() << "\n(" << programName << " --help shows the usage)\n";
+        return exitUsage;
     } catch (const UsageError& e) {
         std::cerr << programName << ": " << e.what() << "\n(" << programName << " --help shows the usage)\n";
         return exitUsage;

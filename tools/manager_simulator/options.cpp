@@ -2,8 +2,13 @@
 
 #include "channel/dock_event.h"
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <exception>
 #include <istream>
 #include <limits>
+#include <numeric>
 
 namespace qv::simulator {
 namespace {
@@ -163,10 +168,10 @@ std::string usageText(const std::string& program) {
            "message. Reports every message and a summary on standard error.\n"
            "\n"
            "Events:\n"
-           "  -f, --file PATH       dock events, one JSON text per line; blank lines are\n"
-           "                        skipped, every other line is sent as it is, valid or\n"
-           "                        not (default: a built-in cache of docks connecting\n"
-           "                        and leaving)\n"
+           "  -f, --file PATH       dock events, one JSON text per line (see below);\n"
+           "                        blank lines are skipped, every other line is sent as\n"
+           "                        it is, valid or not (default: a built-in cache of\n"
+           "                        docks connecting and leaving)\n"
            "  -n, --repeat N        send the whole set N times (default 1)\n"
            "  -d, --delay MS        pause between messages (default 0)\n"
            "  --bad KIND[,KIND...]  after every good message (or every K-th) send one bad\n"
@@ -191,6 +196,23 @@ std::string usageText(const std::string& program) {
            "  -q, --quiet           report clients and the summary only\n"
            "  -h, --help            show this text\n"
            "\n"
+           "Event file: one JSON object per line, as the manager sends it:\n"
+           "  \"timestamp\"      required  seconds since 1970-01-01 00:00 UTC\n"
+           "  \"event\"          required  event code: 3 dock connected (the agent writes a\n"
+           "                             record), 2 dock disconnected; the agent decodes\n"
+           "                             other codes and ignores them\n"
+           "  \"deviceId\"       required  the dock's id, a string\n"
+           "  \"updMacAddress\"  optional  the dock's MAC address, \"00:1a:2b:3c:4d:5e\"; a\n"
+           "                             dock connected without one writes no record\n"
+           "  \"fwVersion\"      optional  firmware version, three numbers: [1,2,3]\n"
+           "For example, a dock connecting and leaving five seconds later:\n"
+           "  {\"timestamp\":1700000000,\"event\":3,\"deviceId\":\"QV-DOCK-0001\",\n"
+           "   \"updMacAddress\":\"00:1a:2b:3c:4d:5e\",\"fwVersion\":[1,2,3]}\n"
+           "  {\"timestamp\":1700000005,\"event\":2,\"deviceId\":\"QV-DOCK-0001\"}\n"
+           "(each object on one line in the file). Lines that are not such an event are\n"
+           "named before the run starts and sent all the same: the agent drops them.\n"
+           "The report numbers lines as an editor does, blank lines included.\n"
+           "\n"
            "A message that cannot be delivered is sent again to the next client. The\n"
            "program ends when everything is sent (with --each-client: when --clients\n"
            "clients are served), on --wait, or on Ctrl+C.\n"
@@ -198,18 +220,85 @@ std::string usageText(const std::string& program) {
            "within the --wait time, 4 stopped before done.\n";
 }
 
-std::vector<std::string> readEventLines(std::istream& in) {
-    std::vector<std::string> lines;
+namespace {
+
+// What the agent will make of `text`: empty when it decodes a dock event.
+std::string problemOf(const std::string& text) {
+    try {
+        telemetry::decodeDockEvent(text);
+        return std::string();
+    } catch (const nlohmann::json::parse_error&) {
+        return "not valid JSON";
+    } catch (const std::exception& e) {
+        return std::string("not a dock event: ") + e.what();
+    }
+}
+
+std::vector<std::size_t> countingFromOne(std::size_t size) {
+    std::vector<std::size_t> numbers(size);
+    std::iota(numbers.begin(), numbers.end(), std::size_t{1});
+    return numbers;
+}
+
+} // namespace
+
+EventLines::EventLines(std::vector<std::string> texts) : EventLines(texts, countingFromOne(texts.size())) {}
+
+EventLines::EventLines(std::vector<std::string> texts, std::vector<std::size_t> numbers)
+    : texts(std::move(texts)), numbers(std::move(numbers)) {
+    if (this->numbers.size() != this->texts.size()) {
+        throw std::invalid_argument("a line number for every text is needed");
+    }
+    problems.reserve(this->texts.size());
+    for (const std::string& text : this->texts) {
+        problems.push_back(problemOf(text));
+    }
+}
+
+EventLines readEventLines(std::istream& in) {
+    std::vector<std::string> texts;
+    std::vector<std::size_t> numbers;
     std::string line;
+    std::size_t number = 0;
     while (std::getline(in, line)) {
+        ++number;
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
         if (!isBlank(line)) {
-            lines.push_back(line);
+            texts.push_back(line);
+            numbers.push_back(number);
         }
     }
-    return lines;
+    return EventLines(std::move(texts), std::move(numbers));
+}
+
+std::string describeFrame(const PlannedFrame& frame, const EventLines& lines) {
+    const std::string number = std::to_string(lines.number(frame.line));
+    if (frame.kind != FrameKind::Good) {
+        return std::string(frameKindName(frame.kind)) + " (after line " + number + ")";
+    }
+    const std::string& problem = lines.problem(frame.line);
+    if (problem.empty()) {
+        return "good (line " + number + ")";
+    }
+    // The reason in full is told once, before the run; here only what it is.
+    return "sent as given, " + problem.substr(0, problem.find(':')) + " (line " + number + ")";
+}
+
+std::vector<FrameKind> kindsNeverSent(const std::vector<FrameKind>& badKinds, std::uint64_t badFrames) {
+    std::vector<FrameKind> never;
+    for (std::size_t i = 0; i < badKinds.size(); ++i) {
+        // A kind given twice is sent when either of its turns comes up.
+        bool sent = false;
+        for (std::size_t j = 0; j < badKinds.size(); ++j) {
+            sent = sent || (badKinds[j] == badKinds[i] && j < badFrames);
+        }
+        if (!sent && std::find(never.begin(), never.end(), badKinds[i]) == never.end()) {
+            never.push_back(badKinds[i]);
+        }
+    }
+    return never;
 }
 
 std::vector<std::string> sampleCache(std::int64_t now) {

@@ -52,9 +52,41 @@ struct Options {
 Options parseOptions(const std::vector<std::string>& args);
 std::string usageText(const std::string& program);
 
+// The texts the simulator sends, each with the line it came from and what the
+// agent will make of it.
+class EventLines {
+public:
+    // Texts numbered 1, 2, 3...: the sample cache, or lines made by a test.
+    EventLines(std::vector<std::string> texts);
+    // `numbers` as long as `texts`.
+    EventLines(std::vector<std::string> texts, std::vector<std::size_t> numbers);
+
+    std::size_t size() const { return texts.size(); }
+    bool empty() const { return texts.empty(); }
+    const std::string& text(std::size_t index) const { return texts.at(index); }
+    // The line as an editor numbers it, from 1.
+    std::size_t number(std::size_t index) const { return numbers.at(index); }
+    // Empty for a dock event the agent decodes; else why it drops the text:
+    // "not valid JSON" or "not a dock event: <what is wrong>".
+    const std::string& problem(std::size_t index) const { return problems.at(index); }
+
+private:
+    std::vector<std::string> texts;
+    std::vector<std::size_t> numbers;
+    std::vector<std::string> problems;
+};
+
 // One dock event text per line: line ends (LF or CRLF) removed, lines of only
-// white space skipped, every other line kept as it is.
-std::vector<std::string> readEventLines(std::istream& in);
+// white space skipped (but counted), every other line kept as it is.
+EventLines readEventLines(std::istream& in);
+
+// How the report names frame `frame` of a plan over `lines`: "good (line 6)",
+// "sent as given, not valid JSON (line 7)", "short (after line 6)".
+std::string describeFrame(const PlannedFrame& frame, const EventLines& lines);
+
+// The kinds of `badKinds` that a plan of `badFrames` bad frames never sends
+// (the kinds take turns, so only the first badFrames of them come up).
+std::vector<FrameKind> kindsNeverSent(const std::vector<FrameKind>& badKinds, std::uint64_t badFrames);
 
 // A small cache as the manager would hold it: docks connecting (event 3) and
 // leaving (event 2), stamped a few seconds apart up to `now`.

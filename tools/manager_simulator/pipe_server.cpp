@@ -160,7 +160,7 @@ const char* describe(ClientEnd end) {
 
 class PipeServer::Impl {
 public:
-    Impl(Options options, std::vector<std::string> lines, std::ostream& report, HANDLE stopEvent)
+    Impl(Options options, EventLines lines, std::ostream& report, HANDLE stopEvent)
         : options(std::move(options)), lines(std::move(lines)), report(report),
           plan(this->lines.size(), this->options.repeat, this->options.badKinds, this->options.badEvery),
           stopEvent(stopEventFrom(stopEvent)), descriptor(pipeSecurity) {
@@ -406,13 +406,11 @@ private:
             }
 
             const PlannedFrame planned = plan.at(position);
-            const std::string frame = buildFrame(planned.kind, key, lines[planned.line]);
+            const std::string frame = buildFrame(planned.kind, key, lines.text(planned.line));
             const Write outcome = write(connection, frame, error);
             if (!options.quiet || outcome != Write::Written) {
                 report << "client " << client << " message " << position + 1 << ": "
-                       << frameKindName(planned.kind)
-                       << (planned.kind == FrameKind::Good ? " (line " : " (after line ") << planned.line + 1
-                       << "), " << frame.size() << " bytes";
+                       << describeFrame(planned, lines) << ", " << frame.size() << " bytes";
                 if (outcome == Write::Failed) {
                     report << ": not delivered (win32 error " << error << ")";
                 } else if (outcome == Write::Stopped) {
@@ -443,7 +441,7 @@ private:
     }
 
     const Options options;
-    const std::vector<std::string> lines;
+    const EventLines lines;
     std::ostream& report;
     const FramePlan plan;
     std::uint64_t nextFrame = 0; // of the plan shared by the clients
@@ -453,7 +451,7 @@ private:
     sys::encryption::Key<16> key;
 };
 
-PipeServer::PipeServer(Options options, std::vector<std::string> lines, std::ostream& report, void* stopEvent)
+PipeServer::PipeServer(Options options, EventLines lines, std::ostream& report, void* stopEvent)
     : impl(std::make_unique<Impl>(std::move(options), std::move(lines), report, stopEvent)) {}
 
 PipeServer::~PipeServer() = default;

@@ -38,7 +38,7 @@ public:
     // of it and leaves the caller's handle alone. Throws std::runtime_error
     // when the key store does not give the channel key or the stop event
     // cannot be made.
-    PipeServer(Options options, std::vector<std::string> lines, std::ostream& report,
+    PipeServer(Options options, EventLines lines, std::ostream& report,
                void* stopEvent = nullptr);
     ~PipeServer();
 

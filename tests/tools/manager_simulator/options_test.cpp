@@ -42,10 +42,23 @@ TEST(SimulatorOptions, ReadsValuesInBothSpellingsAndRefusesBadArgumentsByName) {
     }
 }
 
-TEST(SimulatorInput, FileLinesAreKeptAsTheyAreAndTheSampleCacheEndsNow) {
-    std::istringstream in("{\"a\":1}\r\n\n   \t\r\nnot json at all\n  {\"b\":2}  \n{\"c\":3}");
-    EXPECT_EQ(readEventLines(in),
-              (std::vector<std::string>{"{\"a\":1}", "not json at all", "  {\"b\":2}  ", "{\"c\":3}"}));
+TEST(SimulatorInput, FileLinesAreKeptAsTheyAreNumberedAsEditorsDoAndNamedForWhatTheyAre) {
+    const std::string dock = R"({"timestamp":1,"event":3,"deviceId":"D"})";
+    std::istringstream in(dock + "\r\n\n   \t\r\nnot json at all\n  {\"b\":2}  \n" + dock);
+    const EventLines lines = readEventLines(in);
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        seen.push_back(std::to_string(lines.number(i)) + " " + lines.text(i) + " | " + lines.problem(i));
+    }
+    EXPECT_THAT(seen, testing::ElementsAre("1 " + dock + " | ", "4 not json at all | not valid JSON",
+                                           testing::StartsWith("5   {\"b\":2}   | not a dock event: "),
+                                           "6 " + dock + " | "));
+
+    // Frames name the line an editor shows, and say what a line that is no dock event is.
+    EXPECT_EQ(describeFrame({FrameKind::Good, 3}, lines), "good (line 6)");
+    EXPECT_EQ(describeFrame({FrameKind::Good, 1}, lines), "sent as given, not valid JSON (line 4)");
+    EXPECT_EQ(describeFrame({FrameKind::Good, 2}, lines), "sent as given, not a dock event (line 5)");
+    EXPECT_EQ(describeFrame({FrameKind::WrongKey, 3}, lines), "wrong-key (after line 6)");
 
     std::int64_t previous = 0;
     for (const std::string& line : sampleCache(1700000000)) {
@@ -53,4 +66,14 @@ TEST(SimulatorInput, FileLinesAreKeptAsTheyAreAndTheSampleCacheEndsNow) {
         previous = qv::telemetry::decodeDockEvent(line).timestamp;
     }
     EXPECT_EQ(previous, 1700000000);
+}
+
+TEST(SimulatorInput, BadKindsBeyondTheBadFramesOfThePlanAreNamedAsNeverSent) {
+    const std::vector<FrameKind> kinds = {FrameKind::Short, FrameKind::NotJson, FrameKind::Short,
+                                          FrameKind::WrongKey};
+    EXPECT_EQ(kindsNeverSent(kinds, 2), (std::vector<FrameKind>{FrameKind::WrongKey}));
+    EXPECT_EQ(kindsNeverSent(kinds, 1), (std::vector<FrameKind>{FrameKind::NotJson, FrameKind::WrongKey}));
+    EXPECT_TRUE(kindsNeverSent(kinds, 4).empty());
+    // The plan's own count: 3 good frames, a bad one after every 2nd.
+    EXPECT_EQ(kindsNeverSent(kinds, FramePlan(3, 1, kinds, 2).badFrames()).size(), 2u);
 }

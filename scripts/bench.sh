@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
 # Messages per second through the message chain against the library floor,
-# natively and under Wine, in optimised builds of their own.
+# natively and under Wine, in optimised builds of their own. The library floor
+# is the work no implementation can skip, done by the libraries alone on the
+# same payloads: mbed TLS Base64 decoding and AES-128-CBC decryption, then
+# nlohmann JSON parsing. The message chain is the agent's own path (AesHandler,
+# the dock event handler, the record writer on a null stream); its ratio to
+# the floor is what the agent's code costs beyond that work.
 #   scripts/bench.sh [messages] [rounds]
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -37,5 +37,19 @@ corpus=$build/corpus-$target
 mkdir -p "$corpus" fuzz-out
 "$build/tools/fuzz/$seeds" "$corpus"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# Findings of this run are the files that appear in fuzz-out/ meanwhile.
+before=$(mktemp)
+trap 'rm -f "$before"' EXIT
+ls fuzz-out >"$before"
+status=0
 "$build/tools/fuzz/qv_fuzz_$target" -max_total_time="$seconds" -max_len=4096 \
-  -artifact_prefix=fuzz-out/ -print_final_stats=1 "$corpus"
+  -artifact_prefix=fuzz-out/ -print_final_stats=1 "$corpus" || status=$?
+found=$(ls fuzz-out | comm -13 "$before" - | sed 's|^|fuzz-out/|' | tr '\n' ' ')
+if [ -n "$found" ]; then
+  echo "fuzz: $target: FOUND ${found% } (replay: $build/tools/fuzz/qv_fuzz_$target <file>)"
+elif [ "$status" != 0 ]; then
+  echo "fuzz: $target: the fuzzer failed (status $status) without leaving an input; see its output above"
+else
+  echo "fuzz: $target: nothing found in $seconds s ($(ls "$corpus" | wc -l) inputs in $corpus)"
+fi
+exit "$status"

@@ -170,8 +170,9 @@ int main(int argc, char** argv) {
     const char* platform = "native";
 #endif
     std::printf("%s: %zu messages, best of %d rounds\n", platform, messages, rounds);
-    std::printf("  library floor : %10.0f msg/s\n", floorRate);
-    std::printf("  message chain : %10.0f msg/s\n", chainRate);
-    std::printf("  ratio         : %10.3f (target >= 0.75)\n", chainRate / floorRate);
+    std::printf("  library floor : %10.0f msg/s (mbed TLS Base64 + AES-CBC, nlohmann JSON parse: nothing of ours)\n",
+                floorRate);
+    std::printf("  message chain : %10.0f msg/s (AesHandler, dock event handler, record writer)\n", chainRate);
+    std::printf("  ratio         : %10.3f of the floor (target >= 0.75)\n", chainRate / floorRate);
     return 0;
 }

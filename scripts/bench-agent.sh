@@ -13,8 +13,10 @@ cd "$(dirname "$0")/.."
 
 # Every failure says what failed, and shows the end of what the programs wrote.
 work=
+reported=
 on_failure() {
   local status=$1 line=$2 command=$3
+  reported=1
   echo "bench-agent: failed (status $status) at line $line: $command" >&2
   if [ -n "$work" ]; then
     for f in "$work"/*.txt "$work"/*.log; do
@@ -25,7 +27,11 @@ on_failure() {
   fi
 }
 trap 'on_failure $? $LINENO "$BASH_COMMAND"' ERR
-fail() { trap - ERR; echo "bench-agent: $*" >&2; exit 1; }
+fail() { trap - ERR; reported=1; echo "bench-agent: $*" >&2; exit 1; }
+# A signal ends the run through the exit handler, which says so.
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 whole_number() { [[ "$2" =~ ^[0-9]+$ ]] && [ "$2" -gt 0 ] || fail "$1 must be a whole number above 0, not '$2'"; }
 
 whole_number "pipe bench ms per phase" "${1:-2000}"
@@ -49,7 +55,11 @@ cmake/wine-run.sh cmd /c exit >/dev/null 2>&1 || true
 work=$(mktemp -d)
 sim_pid=
 cleanup() {
+  local status=$?
   trap - ERR
+  if [ "$status" != 0 ] && [ -z "$reported" ]; then
+    echo "bench-agent: stopped (status $status) after the last line above" >&2
+  fi
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
   "$WINESERVER" -k 2>/dev/null || true
   rm -rf "$work"

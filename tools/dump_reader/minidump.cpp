@@ -188,22 +188,24 @@ Registers Minidump::readContext(std::uint64_t at) const {
     return registers;
 }
 
+// Both lists are sorted by start; of overlapping entries (a corrupt dump)
+// the last starting at or below the address is taken.
 const Module* Minidump::moduleAt(std::uint64_t address) const {
-    for (const Module& module : modules_) {
-        if (address >= module.base && address - module.base < module.size) {
-            return &module;
-        }
+    const auto after = std::upper_bound(modules_.begin(), modules_.end(), address,
+                                        [](std::uint64_t a, const Module& m) { return a < m.base; });
+    if (after == modules_.begin() || address - std::prev(after)->base >= std::prev(after)->size) {
+        return nullptr;
     }
-    return nullptr;
+    return &*std::prev(after);
 }
 
 const Minidump::Range* Minidump::rangeOf(std::uint64_t address) const {
-    for (const Range& range : memory_) {
-        if (address >= range.start && address - range.start < range.size) {
-            return &range;
-        }
+    const auto after = std::upper_bound(memory_.begin(), memory_.end(), address,
+                                        [](std::uint64_t a, const Range& r) { return a < r.start; });
+    if (after == memory_.begin() || address - std::prev(after)->start >= std::prev(after)->size) {
+        return nullptr;
     }
-    return nullptr;
+    return &*std::prev(after);
 }
 
 std::optional<std::uint64_t> Minidump::read64(std::uint64_t address) const {

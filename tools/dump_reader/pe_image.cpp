@@ -51,9 +51,11 @@ PeImage::PeImage(std::string_view data, std::string name) : bytes_(data, name, k
     }
 
     const auto [unwindAt, unwindSize] = directory(kExceptionDirectory);
-    for (std::uint32_t at = 0; at + 12 <= unwindSize; at += 12) {
+    // Each table is read until an entry lies outside the sections' data, so
+    // that a size of 4 GB in a small file costs nothing.
+    for (std::uint64_t at = 0; at + 12 <= unwindSize; at += 12) {
         RuntimeFunction function;
-        if (!read(unwindAt + at, &function, 12)) {
+        if (!read(static_cast<std::uint32_t>(unwindAt + at), &function, 12)) {
             bytes_.fail("the unwind table lies outside the sections' data");
         }
         functions_.push_back(function);
@@ -62,9 +64,12 @@ PeImage::PeImage(std::string_view data, std::string name) : bytes_(data, name, k
               [](const RuntimeFunction& a, const RuntimeFunction& b) { return a.begin < b.begin; });
 
     const auto [debugAt, debugSize] = directory(kDebugDirectory);
-    for (std::uint32_t at = 0; at + 28 <= debugSize; at += 28) {
+    for (std::uint64_t at = 0; at + 28 <= debugSize; at += 28) {
         std::uint32_t entry[7];
-        if (read(debugAt + at, entry, sizeof entry) && entry[3] == kCodeView && entry[4] >= 24) {
+        if (!read(static_cast<std::uint32_t>(debugAt + at), entry, sizeof entry)) {
+            break;
+        }
+        if (entry[3] == kCodeView && entry[4] >= 24) {
             const std::string_view record = bytes_.slice(entry[6], 24, "the CodeView record");
             if (record.substr(0, 4) == "RSDS") {
                 CodeViewId id;

@@ -63,6 +63,8 @@ std::string minidump(const std::vector<DumpThread>& threads, const std::vector<D
         put(list, record + 12, modules[i].checkSum);
         put(list, record + 16, modules[i].timeStamp);
         put(list, record + 20, static_cast<std::uint32_t>(append(out, name)));
+        put(list, record + 76, static_cast<std::uint32_t>(modules[i].codeView.size()));
+        put(list, record + 80, static_cast<std::uint32_t>(append(out, modules[i].codeView)));
     }
     directory(1, 4, list);
 
@@ -80,7 +82,11 @@ std::string minidump(const std::vector<DumpThread>& threads, const std::vector<D
     return out;
 }
 
-std::string image(std::uint32_t checkSum, std::uint32_t timeStamp) {
+std::string codeViewRecord(char buildId) {
+    return "RSDS" + std::string(16, buildId) + std::string("\1\0\0\0app.pdb\0", 11);
+}
+
+std::string image(std::uint32_t checkSum, std::uint32_t timeStamp, char buildId) {
     // Headers, then one section from file offset 0x200 holding image offsets 0x1000-0x2fff.
     std::string out(0x200 + 0x2000, '\0');
     out.replace(0, 2, "MZ");
@@ -98,6 +104,15 @@ std::string image(std::uint32_t checkSum, std::uint32_t timeStamp) {
     put(out, optional + 108, 16u);
     put(out, optional + 112 + 8 * 3, 0x2000u); // the unwind table: two entries
     put(out, optional + 116 + 8 * 3, 24u);
+    if (buildId != 0) { // one debug entry at 0x2200, its record at 0x2300
+        put(out, optional + 112 + 8 * 6, 0x2200u);
+        put(out, optional + 116 + 8 * 6, 28u);
+        put(out, 0x200 + 0x1200 + 12, 2u);
+        const std::string record = codeViewRecord(buildId);
+        put(out, 0x200 + 0x1200 + 16, static_cast<std::uint32_t>(record.size()));
+        put(out, 0x200 + 0x1200 + 24, 0x200u + 0x1300);
+        out.replace(0x200 + 0x1300, record.size(), record);
+    }
     const std::size_t section = optional + 240;
     out.replace(section, 5, ".text");
     put(out, section + 8, 0x2000u);

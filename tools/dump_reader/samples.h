@@ -22,6 +22,7 @@ struct DumpModule {
     std::uint64_t base;
     std::uint32_t size, checkSum, timeStamp;
     std::string path;
+    std::string codeView = {}; // the record as written
 };
 struct DumpException {
     std::uint32_t threadId, code;
@@ -41,7 +42,10 @@ constexpr std::uint32_t kImageSize = 0x3000;
 // [0x1080, 0x1100): a fragment of it, saving rbx at [rsp+16], chained to the first.
 // 0x1200: no unwind entry (a leaf). 0x1305: after "call 0x1000". 0x1406: after "call [rip+x]".
 // 0x1500: a jmp [rip+x] import thunk; 0x1605: after "call 0x1500".
-std::string image(std::uint32_t checkSum = 0x1234, std::uint32_t timeStamp = 0);
+// With a build id, a CodeView debug entry holds codeViewRecord(buildId).
+std::string image(std::uint32_t checkSum = 0x1234, std::uint32_t timeStamp = 0, char buildId = 0);
+// "RSDS", a GUID of 16 times `buildId`, age 1, and a file name.
+std::string codeViewRecord(char buildId);
 
 // A little-endian field written into `bytes` at `offset`.
 template <typename T>

@@ -153,6 +153,18 @@ TEST(DebugFiles, PairByNameAndIdentityAndRefuseOtherBuilds) {
               "the module's 0x0",
               refusal(stamped, "app.exe.debug"));
     EXPECT_EQ("tool.exe: the dump has no module named tool.exe", refusal(image, "tool.exe"));
+
+    // Build ids decide where the dump has one (as Windows writes them), time stamps and checksums aside.
+    const std::string withId = sample::minidump(
+        {}, {{kImageBase, sample::kImageSize, 0x1234, 7, "app.exe", sample::codeViewRecord('a')}}, std::nullopt);
+    const Minidump identified(withId, "x.dmp");
+    EXPECT_EQ(kImageBase, moduleOf(identified, PeImage(sample::image(1, 2, 'a'), "app.exe"), "app.exe").base);
+    EXPECT_THROW(moduleOf(identified, PeImage(sample::image(0x1234, 7, 'b'), "app.exe"), "app.exe"), InputError);
+    // A debug directory claiming 4 GB is read up to its end in the file.
+    const std::string identifiedImage = sample::image(0x1234, 0, 'a');
+    std::string huge = identifiedImage;
+    sample::put(huge, 0x58 + 116 + 8 * 6, 0xFFFFFFFFu);
+    EXPECT_EQ(PeImage(identifiedImage, "x").codeView(), PeImage(huge, "x").codeView());
     EXPECT_NE(std::string::npos, refusal(image.substr(0, 0x100), "app.exe").find("a section header"));
 }
 

@@ -21,7 +21,7 @@ line_of() { grep -n "$1" "$source/tests/tools/dump_reader/dump_child.cpp" | cut 
 # when no debug location is set.
 leave_dump() {
   (cd "$work" && rm -f qv_dump_child.dmp &&
-    QV_WINEPREFIX="$windows/wineprefix" "$source/cmake/wine-run.sh" ./qv_dump_child.exe "$1" >"$1.out" 2>&1)
+    QV_WINEPREFIX="$windows/wineprefix" WINEPREFIX="$windows/wineprefix" "$source/cmake/wine-run.sh" ./qv_dump_child.exe "$1" >"$1.out" 2>&1)
   if [ -f "$work/qv_dump_child.dmp" ]; then mv "$work/qv_dump_child.dmp" "$work/$1.dmp"; else fail "$1 left no dump"; cat "$work/$1.out"; fi
 }
 # read <name> <expected status> <arguments...>: the reader's output in <name>.txt, errors in <name>.err.

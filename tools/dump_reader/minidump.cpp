@@ -46,15 +46,27 @@ Minidump::Minidump(std::string_view data, const std::string& name) : bytes_(data
         }
         bytes_.need(at, size, ("stream " + std::to_string(type)).c_str());
         switch (type) {
-        case kThreadList: readThreads(at, size); break;
-        case kModuleList: readModules(at, size); break;
-        case kMemoryList: readMemory(at, size); break;
-        case kMemory64List: readMemory64(at, size); break;
-        case kException: readException(at, size); break;
+        case kThreadList:
+            readThreads(at, size);
+            break;
+        case kModuleList:
+            readModules(at, size);
+            break;
+        case kMemoryList:
+            readMemory(at, size);
+            break;
+        case kMemory64List:
+            readMemory64(at, size);
+            break;
+        case kException:
+            readException(at, size);
+            break;
         }
     }
-    std::sort(memory_.begin(), memory_.end(), [](const Range& a, const Range& b) { return a.start < b.start; });
-    std::sort(modules_.begin(), modules_.end(), [](const Module& a, const Module& b) { return a.base < b.base; });
+    std::sort(memory_.begin(), memory_.end(),
+              [](const Range& a, const Range& b) { return a.start < b.start; });
+    std::sort(modules_.begin(), modules_.end(),
+              [](const Module& a, const Module& b) { return a.base < b.base; });
 }
 
 // A list stream: a count, then `count` records of `recordSize` within the stream.

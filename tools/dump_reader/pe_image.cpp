@@ -30,8 +30,8 @@ PeImage::PeImage(std::string_view data, std::string name) : bytes_(data, name, k
     imageBase_ = bytes_.get<std::uint64_t>(optional + 24, "the optional header");
     sizeOfImage_ = bytes_.get<std::uint32_t>(optional + 56, "the optional header");
     checkSum_ = bytes_.get<std::uint32_t>(optional + 64, "the optional header");
-    const auto directories = std::min(bytes_.get<std::uint32_t>(optional + 108, "the optional header"),
-                                      (optionalSize - 112u) / 8);
+    const auto directories =
+        std::min(bytes_.get<std::uint32_t>(optional + 108, "the optional header"), (optionalSize - 112u) / 8);
     auto directory = [&](std::uint32_t index) {
         return index < directories
                    ? std::make_pair(bytes_.get<std::uint32_t>(optional + 112 + 8 * index, "a data directory"),
@@ -103,8 +103,9 @@ bool PeImage::read(std::uint32_t rva, void* out, std::uint32_t size) const {
 }
 
 std::optional<RuntimeFunction> PeImage::functionAt(std::uint32_t rva) const {
-    auto after = std::upper_bound(functions_.begin(), functions_.end(), rva,
-                                  [](std::uint32_t value, const RuntimeFunction& f) { return value < f.begin; });
+    auto after =
+        std::upper_bound(functions_.begin(), functions_.end(), rva,
+                         [](std::uint32_t value, const RuntimeFunction& f) { return value < f.begin; });
     if (after == functions_.begin() || rva >= std::prev(after)->end) {
         return std::nullopt;
     }
@@ -117,13 +118,13 @@ std::string PeImage::mismatch(const Module& module) const {
         return *module.codeView == *codeView_ ? std::string() : pair + "their build ids differ";
     }
     if (module.timeStamp != 0 || timeStamp_ != 0) {
-        return module.timeStamp == timeStamp_ ? std::string()
-                                              : pair + "time stamp " + hex(timeStamp_) + ", the module's " +
-                                                    hex(module.timeStamp);
+        return module.timeStamp == timeStamp_
+                   ? std::string()
+                   : pair + "time stamp " + hex(timeStamp_) + ", the module's " + hex(module.timeStamp);
     }
     if (module.size != sizeOfImage_ || module.checkSum != checkSum_) {
-        return pair + "image size " + hex(sizeOfImage_) + " and checksum " + hex(checkSum_) + ", the module's " +
-               hex(module.size) + " and " + hex(module.checkSum);
+        return pair + "image size " + hex(sizeOfImage_) + " and checksum " + hex(checkSum_) +
+               ", the module's " + hex(module.size) + " and " + hex(module.checkSum);
     }
     return std::string();
 }

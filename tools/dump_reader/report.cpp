@@ -28,7 +28,8 @@ std::string hex8(std::uint32_t value) {
 std::string tidy(const std::string& place) {
     const auto colon = place.rfind(':');
     const std::string file = place.substr(0, colon);
-    return std::filesystem::path(file).lexically_normal().string() + place.substr(std::min(colon, place.size()));
+    return std::filesystem::path(file).lexically_normal().string() +
+           place.substr(std::min(colon, place.size()));
 }
 
 class Describer {
@@ -36,7 +37,8 @@ public:
     Describer(const Minidump& dump, const Images& images) : dump_(dump), images_(images) {}
 
     void want(std::uint64_t address) {
-        if (const Module* module = dump_.moduleAt(address); module != nullptr && images_.count(module->base)) {
+        if (const Module* module = dump_.moduleAt(address);
+            module != nullptr && images_.count(module->base)) {
             wanted_[module->base].insert(static_cast<std::uint32_t>(address - module->base));
         }
     }
@@ -66,7 +68,8 @@ public:
         if (const Symbolized* symbolized = symbols(frame.site())) {
             out << "  " << (*symbolized)[0].function << "  " << tidy((*symbolized)[0].place);
             for (std::size_t i = 1; i < symbolized->size(); ++i) {
-                out << "\n        inlined in " << (*symbolized)[i].function << "  " << tidy((*symbolized)[i].place);
+                out << "\n        inlined in " << (*symbolized)[i].function << "  "
+                    << tidy((*symbolized)[i].place);
             }
         }
         out << (frame.found == Frame::Found::kScanned ? "  [scanned]" : "") << "\n";
@@ -97,7 +100,8 @@ const Module& moduleOf(const Minidump& dump, const PeImage& image, const std::st
     throw InputError(kBadDebugFile, fileName + ": the dump has no module named " + name);
 }
 
-void printReport(std::ostream& out, const Minidump& dump, const Images& images, const Symbolizer& symbolizer) {
+void printReport(std::ostream& out, const Minidump& dump, const Images& images,
+                 const Symbolizer& symbolizer) {
     const auto& exception = dump.exception();
     const std::uint32_t faulting = exception ? exception->threadId : 0;
     // Every stack first, so that each image is looked up once.
@@ -123,13 +127,18 @@ void printReport(std::ostream& out, const Minidump& dump, const Images& images, 
     describer.resolve(symbolizer);
 
     if (exception) {
-        out << "Exception: " << hex8(exception->code) << " " << sys::structuredExceptionName(exception->code) << "\n"
+        out << "Exception: " << hex8(exception->code) << " " << sys::structuredExceptionName(exception->code)
+            << "\n"
             << "Thread:    " << faulting << "\n"
             << "Address:   " << describer.place(exception->address) << "\n";
         // Access violations and in-page errors say what was touched, and how.
-        if ((exception->code == 0xC0000005 || exception->code == 0xC0000006) && exception->parameters.size() >= 2) {
+        if ((exception->code == 0xC0000005 || exception->code == 0xC0000006) &&
+            exception->parameters.size() >= 2) {
             const std::uint64_t kind = exception->parameters[0];
-            out << "Access:    " << (kind == 0 ? "read of " : kind == 1 ? "write to " : "execution at ")
+            out << "Access:    "
+                << (kind == 0   ? "read of "
+                    : kind == 1 ? "write to "
+                                : "execution at ")
                 << hex(exception->parameters[1]) << "\n";
         }
         out << "\nStack of thread " << faulting << ":\n";
@@ -152,15 +161,17 @@ void printReport(std::ostream& out, const Minidump& dump, const Images& images, 
             << (image != images.end() ? "  symbols: " + image->second->name() : std::string()) << "\n";
     }
 
-    out << "\nOther threads:" << (stacks.size() > (exception && stacks.count(faulting) ? 1u : 0u) ? "\n" : " none\n");
+    out << "\nOther threads:"
+        << (stacks.size() > (exception && stacks.count(faulting) ? 1u : 0u) ? "\n" : " none\n");
     for (const auto& [id, frames] : stacks) {
         if (exception && id == faulting) {
             continue;
         }
         out << "  thread " << id << "\n";
         // The top frame, and the first frame with a name if that is further down.
-        const auto named = std::find_if(frames.begin(), frames.end(),
-                                        [&](const Frame& f) { return describer.symbols(f.site()) != nullptr; });
+        const auto named = std::find_if(frames.begin(), frames.end(), [&](const Frame& f) {
+            return describer.symbols(f.site()) != nullptr;
+        });
         if (!frames.empty()) {
             describer.printFrame(out, 0, frames.front());
         }

@@ -22,7 +22,8 @@ namespace qv::dump {
 const Module& moduleOf(const Minidump& dump, const PeImage& image, const std::string& fileName);
 
 // Looks up the sites (image offsets) of one image; symbolize() in the program.
-using Symbolizer = std::function<std::map<std::uint32_t, Symbolized>(const PeImage&, const std::vector<std::uint32_t>&)>;
+using Symbolizer =
+    std::function<std::map<std::uint32_t, Symbolized>(const PeImage&, const std::vector<std::uint32_t>&)>;
 
 void printReport(std::ostream& out, const Minidump& dump, const Images& images, const Symbolizer& symbolizer);
 

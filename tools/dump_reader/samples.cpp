@@ -136,11 +136,13 @@ std::string image(std::uint32_t checkSum, std::uint32_t timeStamp, char buildId)
     for (std::size_t i = 0; i < 10; ++i) {
         put(out, at(0x2120) + 2 * i, fragment[i]);
     }
-    const auto code = [&](std::uint32_t rva, const std::string& bytes) { out.replace(at(rva), bytes.size(), bytes); };
-    code(0x1300, std::string("\xE8\xFB\xFC\xFF\xFF", 5));         // call 0x1000
-    code(0x1400, std::string("\xFF\x15\x00\x10\x00\x00", 6));     // call [rip+0x1000]
-    code(0x1500, std::string("\xFF\x25\x00\x10\x00\x00", 6));     // jmp [rip+0x1000]
-    code(0x1600, std::string("\xE8\xFB\xFE\xFF\xFF", 5));         // call 0x1500
+    const auto code = [&](std::uint32_t rva, const std::string& bytes) {
+        out.replace(at(rva), bytes.size(), bytes);
+    };
+    code(0x1300, std::string("\xE8\xFB\xFC\xFF\xFF", 5));     // call 0x1000
+    code(0x1400, std::string("\xFF\x15\x00\x10\x00\x00", 6)); // call [rip+0x1000]
+    code(0x1500, std::string("\xFF\x25\x00\x10\x00\x00", 6)); // jmp [rip+0x1000]
+    code(0x1600, std::string("\xE8\xFB\xFE\xFF\xFF", 5));     // call 0x1500
     return out;
 }
 

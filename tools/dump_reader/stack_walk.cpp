@@ -6,8 +6,16 @@ namespace {
 
 // Unwind operations of UNWIND_CODE.
 enum : std::uint8_t {
-    kPushNonVolatile = 0, kAllocLarge = 1, kAllocSmall = 2, kSetFramePointer = 3, kSaveNonVolatile = 4,
-    kSaveNonVolatileFar = 5, kEpilog = 6, kSaveXmm128 = 8, kSaveXmm128Far = 9, kPushMachineFrame = 10
+    kPushNonVolatile = 0,
+    kAllocLarge = 1,
+    kAllocSmall = 2,
+    kSetFramePointer = 3,
+    kSaveNonVolatile = 4,
+    kSaveNonVolatileFar = 5,
+    kEpilog = 6,
+    kSaveXmm128 = 8,
+    kSaveXmm128Far = 9,
+    kPushMachineFrame = 10
 };
 constexpr std::uint8_t kChainedInfo = 0x4;
 constexpr int kMaxChain = 32;
@@ -16,10 +24,17 @@ constexpr std::uint64_t kScanWindow = 0x4000; // bytes of stack scanned for one 
 // Slots one unwind operation takes in the code array.
 int slots(std::uint8_t op, std::uint8_t info) {
     switch (op) {
-    case kAllocLarge: return info == 0 ? 2 : 3;
-    case kSaveNonVolatile: case kSaveXmm128: case kEpilog: return 2;
-    case kSaveNonVolatileFar: case kSaveXmm128Far: return 3;
-    default: return 1;
+    case kAllocLarge:
+        return info == 0 ? 2 : 3;
+    case kSaveNonVolatile:
+    case kSaveXmm128:
+    case kEpilog:
+        return 2;
+    case kSaveNonVolatileFar:
+    case kSaveXmm128Far:
+        return 3;
+    default:
+        return 1;
     }
 }
 
@@ -30,24 +45,25 @@ bool followsCall(const PeImage& image, std::uint32_t rva) {
         return false;
     }
     const auto callModRm = [](std::uint8_t m, int mod) { return (m & 0x38) == 0x10 && (m >> 6) == mod; };
-    return b[2] == 0xE8                                                         // call rel32
-           || (b[1] == 0xFF && ((b[2] & 0x38) == 0x10) && (b[2] & 0xC7) == 0x05) // call [rip+disp32]
-           || (b[1] == 0xFF && callModRm(b[2], 2))                              // call [reg+disp32]
-           || (b[4] == 0xFF && callModRm(b[5], 1))                              // call [reg+disp8]
-           || (b[5] == 0xFF && (callModRm(b[6], 3) || callModRm(b[6], 0)));    // call reg, call [reg]
+    return b[2] == 0xE8                                                     // call rel32
+           || (b[1] == 0xFF && (b[2] == 0x15 || callModRm(b[2], 2)))        // call [rip+disp32], [reg+disp32]
+           || (b[4] == 0xFF && callModRm(b[5], 1))                          // call [reg+disp8]
+           || (b[5] == 0xFF && (callModRm(b[6], 3) || callModRm(b[6], 0))); // call reg, call [reg]
 }
 
 // False when the call before `rva` is a direct call that cannot have entered
 // the frame above (at `callee`): a call into the image's own code where the
 // frame above lies in another module (calls to those go through an import
 // thunk, a jmp), or into another function than the one holding `callee`.
-bool mayHaveCalled(const PeImage& image, std::uint32_t rva, const PeImage* calleeImage, std::uint32_t callee) {
+bool mayHaveCalled(const PeImage& image, std::uint32_t rva, const PeImage* calleeImage,
+                   std::uint32_t callee) {
     std::uint8_t call[5], thunk[2];
     if (!image.read(rva - 5, call, 5) || call[0] != 0xE8) {
         return true; // an indirect call may have gone anywhere
     }
-    const auto target = static_cast<std::uint32_t>(
-        rva + static_cast<std::int32_t>(call[1] | call[2] << 8 | call[3] << 16 | std::uint32_t(call[4]) << 24));
+    const auto target =
+        static_cast<std::uint32_t>(rva + static_cast<std::int32_t>(call[1] | call[2] << 8 | call[3] << 16 |
+                                                                   std::uint32_t(call[4]) << 24));
     if (calleeImage == &image) {
         const auto function = image.functionAt(callee);
         return !function || function->begin == target;
@@ -79,7 +95,8 @@ std::optional<Registers> unwindFrame(const Registers& registers, std::uint64_t m
         const std::uint8_t flags = header[0] >> 3, prologSize = header[1], count = header[2];
         const std::uint8_t frameRegister = header[3] & 0xF, frameOffset = header[3] >> 4;
         std::vector<std::uint16_t> codes(count + 1u + 6u); // room for a chained entry after them
-        if (!image.read(function->unwindInfo + 4, codes.data(), 2 * ((count + 1) & ~1) + 12 * !!(flags & kChainedInfo))) {
+        if (!image.read(function->unwindInfo + 4, codes.data(),
+                        2 * ((count + 1) & ~1) + 12 * !!(flags & kChainedInfo))) {
             return std::nullopt;
         }
         // Inside the prologue only the operations already done are undone.
@@ -102,13 +119,28 @@ std::optional<Registers> unwindFrame(const Registers& registers, std::uint64_t m
             const std::uint32_t next = codes[i + 1], far = next | std::uint32_t(codes[i + 2]) << 16;
             bool ok = true;
             switch (op) {
-            case kPushNonVolatile: ok = pop(caller.r[info]); break;
-            case kAllocLarge: caller.r[Registers::kRsp] += info == 0 ? 8u * next : far; break;
-            case kAllocSmall: caller.r[Registers::kRsp] += 8u * info + 8; break;
-            case kSetFramePointer: caller.r[Registers::kRsp] = frame; break;
-            case kSaveNonVolatile: ok = restore(info, frame + 8u * next); break;
-            case kSaveNonVolatileFar: ok = restore(info, frame + far); break;
-            case kSaveXmm128: case kSaveXmm128Far: case kEpilog: break; // nothing the walk needs
+            case kPushNonVolatile:
+                ok = pop(caller.r[info]);
+                break;
+            case kAllocLarge:
+                caller.r[Registers::kRsp] += info == 0 ? 8u * next : far;
+                break;
+            case kAllocSmall:
+                caller.r[Registers::kRsp] += 8u * info + 8;
+                break;
+            case kSetFramePointer:
+                caller.r[Registers::kRsp] = frame;
+                break;
+            case kSaveNonVolatile:
+                ok = restore(info, frame + 8u * next);
+                break;
+            case kSaveNonVolatileFar:
+                ok = restore(info, frame + far);
+                break;
+            case kSaveXmm128:
+            case kSaveXmm128Far:
+            case kEpilog:
+                break; // nothing the walk needs
             case kPushMachineFrame: {
                 const std::uint64_t base = caller.r[Registers::kRsp] + (info != 0 ? 8 : 0);
                 const auto rip = dump.read64(base), rsp = dump.read64(base + 24);
@@ -120,7 +152,8 @@ std::optional<Registers> unwindFrame(const Registers& registers, std::uint64_t m
                 }
                 break;
             }
-            default: return std::nullopt;
+            default:
+                return std::nullopt;
             }
             if (!ok) {
                 return std::nullopt;
@@ -137,7 +170,6 @@ std::optional<Registers> unwindFrame(const Registers& registers, std::uint64_t m
         if (chain + 1 == kMaxChain) {
             return std::nullopt;
         }
-        topFrame = false;
     }
     if (!machineFrame && !pop(caller.rip)) {
         return std::nullopt;

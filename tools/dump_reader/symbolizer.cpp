@@ -69,8 +69,10 @@ std::map<std::uint32_t, Symbolized> symbolize(const std::string& path, std::uint
     }
     close(pipeEnds[0]);
     int status = 0;
-    if (spawned != 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        error = "cannot run " + tool + (spawned != 0 ? std::string(": ") + std::strerror(spawned) : std::string());
+    if (spawned != 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        error = "cannot run " + tool +
+                (spawned != 0 ? std::string(": ") + std::strerror(spawned) : std::string());
         return {};
     }
     std::map<std::uint32_t, Symbolized> byRva;

@@ -28,13 +28,15 @@ int main(int argc, char** argv) {
     sample::put(scan, 0x8, sample::kImageBase + 0x1305);
     sample::put(scan, 0x10, sample::kImageBase + 0x1406);
     sample::put(scan, 0x18, std::uint64_t(0x170000100));
-    const std::vector<sample::DumpModule> modules{{sample::kImageBase, sample::kImageSize, 0x1234, 0, "C:\\q\\app.exe"},
-                                                  {0x170000000, 0x1000, 0, 1, "C:\\windows\\system32\\ntdll.dll"}};
+    const std::vector<sample::DumpModule> modules{
+        {sample::kImageBase, sample::kImageSize, 0x1234, 0, "C:\\q\\app.exe"},
+        {0x170000000, 0x1000, 0, 1, "C:\\windows\\system32\\ntdll.dll"}};
     const Registers unwound = registers(sample::kImageBase + 0x1090, 0x10000, 0x10040);
     const Registers scanned = registers(0x170000020, 0x20000, 0);
     const std::string seeds[] = {
         sample::image(),
-        sample::minidump({{7, 0x10000, stack, unwound}}, modules, sample::DumpException{7, 0xC0000005, unwound.rip, unwound}),
+        sample::minidump({{7, 0x10000, stack, unwound}}, modules,
+                         sample::DumpException{7, 0xC0000005, unwound.rip, unwound}),
         sample::minidump({{7, 0x20000, scan, scanned}, {8, 0x10000, stack, unwound}}, modules,
                          sample::DumpException{7, 1, scanned.rip, scanned}),
         sample::minidump({}, {}, std::nullopt),

@@ -29,9 +29,9 @@ const std::string& sampleImageBytes() {
 }
 
 const Minidump& sampleDump() {
-    static const std::string bytes = sample::minidump(
-        {{1, 0x10000, std::string(256, '\x41'), Registers{}}},
-        {{sample::kImageBase, sample::kImageSize, 0x1234, 0, "app.exe"}}, std::nullopt);
+    static const std::string bytes =
+        sample::minidump({{1, 0x10000, std::string(256, '\x41'), Registers{}}},
+                         {{sample::kImageBase, sample::kImageSize, 0x1234, 0, "app.exe"}}, std::nullopt);
     static const Minidump dump(bytes, "sample");
     return dump;
 }

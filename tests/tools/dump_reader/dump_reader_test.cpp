@@ -26,10 +26,12 @@ std::string stack(const std::vector<std::uint64_t>& slots) {
 }
 
 std::string dumpWith(const std::string& stackBytes, const Registers& context) {
-    return sample::minidump({{7, kStack, stackBytes, context}, {9, kStack + 0x800, stack({1, 2}), at(kNtdll + 4, kStack + 0x800)}},
-                            {{kImageBase, sample::kImageSize, 0x1234, 0, "C:\\Program Files\\Quorvane\\app.exe"},
-                             {kNtdll, 0x1000, 0, 0x63f14e2b, "C:\\windows\\system32\\ntdll.dll"}},
-                            sample::DumpException{7, 0xC0000005, kImageBase + 0x1090, context});
+    return sample::minidump(
+        {{7, kStack, stackBytes, context},
+         {9, kStack + 0x800, stack({1, 2}), at(kNtdll + 4, kStack + 0x800)}},
+        {{kImageBase, sample::kImageSize, 0x1234, 0, "C:\\Program Files\\Quorvane\\app.exe"},
+         {kNtdll, 0x1000, 0, 0x63f14e2b, "C:\\windows\\system32\\ntdll.dll"}},
+        sample::DumpException{7, 0xC0000005, kImageBase + 0x1090, context});
 }
 
 TEST(Minidump, ReadsThreadsModulesTheExceptionAndStackMemory) {
@@ -68,9 +70,12 @@ TEST(Minidump, TruncationsAndOffsetsPastTheFileAreErrors) {
         return std::string("accepted");
     };
     const std::uint32_t threads = 32 + 8, modules = 32 + 12 + 8; // their streams' offsets in the directory
-    const auto offsetAt = [&](std::size_t at) { return std::uint8_t(bytes[at]) | std::uint8_t(bytes[at + 1]) << 8; };
+    const auto offsetAt = [&](std::size_t at) {
+        return std::uint8_t(bytes[at]) | std::uint8_t(bytes[at + 1]) << 8;
+    };
     const std::uint32_t threadList = offsetAt(threads), moduleList = offsetAt(modules);
-    EXPECT_EQ("x.dmp: stream 3 (" + std::to_string(4 + 2 * 48) + " bytes at offset 0xfffffff0) runs past the end of the file (" +
+    EXPECT_EQ("x.dmp: stream 3 (" + std::to_string(4 + 2 * 48) +
+                  " bytes at offset 0xfffffff0) runs past the end of the file (" +
                   std::to_string(bytes.size()) + " bytes)",
               refused(threads, 0xFFFFFFF0));
     EXPECT_EQ("x.dmp: the thread list holds 3 records but 100 bytes", refused(threadList, 3));
@@ -114,8 +119,8 @@ TEST(StackWalk, ScansPastModulesWithoutUnwindDataForPlausibleReturnAddresses) {
     const PeImage pe(image, "app.exe");
     // From ntdll: a stale return address after a direct call into the image's
     // own code (ntdll cannot have been entered so), then one after an indirect call.
-    const std::string bytes = dumpWith(stack({0x5, kImageBase + 0x1305, kImageBase + 0x1406, kNtdll + 0x100, 0}),
-                                       at(kNtdll + 0x20, kStack));
+    const std::string bytes = dumpWith(
+        stack({0x5, kImageBase + 0x1305, kImageBase + 0x1406, kNtdll + 0x100, 0}), at(kNtdll + 0x20, kStack));
     const Minidump dump(bytes, "x.dmp");
     const Images images{{kImageBase, &pe}};
     const std::vector<Frame> frames = walkStack(dump, images, *dump.exception()->context);
@@ -125,8 +130,10 @@ TEST(StackWalk, ScansPastModulesWithoutUnwindDataForPlausibleReturnAddresses) {
     EXPECT_EQ(kNtdll + 0x100, frames[2].rip);
     EXPECT_EQ(Frame::Found::kUnwound, frames[2].found);
     // A direct call to an import thunk may well have entered ntdll.
-    const std::string thunk = dumpWith(stack({kImageBase + 0x1605, kNtdll + 0x100}), at(kNtdll + 0x20, kStack));
-    const std::vector<Frame> viaThunk = walkStack(Minidump(thunk, "x.dmp"), images, at(kNtdll + 0x20, kStack));
+    const std::string thunk =
+        dumpWith(stack({kImageBase + 0x1605, kNtdll + 0x100}), at(kNtdll + 0x20, kStack));
+    const std::vector<Frame> viaThunk =
+        walkStack(Minidump(thunk, "x.dmp"), images, at(kNtdll + 0x20, kStack));
     ASSERT_LE(2u, viaThunk.size());
     EXPECT_EQ(kImageBase + 0x1605, viaThunk[1].rip);
 }
@@ -134,7 +141,8 @@ TEST(StackWalk, ScansPastModulesWithoutUnwindDataForPlausibleReturnAddresses) {
 TEST(DebugFiles, PairByNameAndIdentityAndRefuseOtherBuilds) {
     const std::string bytes = dumpWith(stack({0}), at(kImageBase + 0x1090, kStack));
     const Minidump dump(bytes, "x.dmp");
-    const std::string image = sample::image(), other = sample::image(0x1235), stamped = sample::image(0x1234, 0x5);
+    const std::string image = sample::image(), other = sample::image(0x1235),
+                      stamped = sample::image(0x1234, 0x5);
     EXPECT_EQ(kImageBase, moduleOf(dump, PeImage(image, "d/App.exe.debug"), "d/App.exe.debug").base);
     EXPECT_EQ(kImageBase, moduleOf(dump, PeImage(image, "app.exe"), "app.exe").base);
     const auto refusal = [&](const std::string& pe, const std::string& name) {
@@ -146,20 +154,24 @@ TEST(DebugFiles, PairByNameAndIdentityAndRefuseOtherBuilds) {
         }
         return std::string("accepted");
     };
-    EXPECT_EQ("app.exe does not belong to C:\\Program Files\\Quorvane\\app.exe of the dump: image size 0x3000 and "
-              "checksum 0x1235, the module's 0x3000 and 0x1234",
-              refusal(other, "app.exe"));
-    EXPECT_EQ("app.exe.debug does not belong to C:\\Program Files\\Quorvane\\app.exe of the dump: time stamp 0x5, "
-              "the module's 0x0",
-              refusal(stamped, "app.exe.debug"));
+    EXPECT_EQ(
+        "app.exe does not belong to C:\\Program Files\\Quorvane\\app.exe of the dump: image size 0x3000 and "
+        "checksum 0x1235, the module's 0x3000 and 0x1234",
+        refusal(other, "app.exe"));
+    EXPECT_EQ(
+        "app.exe.debug does not belong to C:\\Program Files\\Quorvane\\app.exe of the dump: time stamp 0x5, "
+        "the module's 0x0",
+        refusal(stamped, "app.exe.debug"));
     EXPECT_EQ("tool.exe: the dump has no module named tool.exe", refusal(image, "tool.exe"));
 
     // Build ids decide where the dump has one (as Windows writes them), time stamps and checksums aside.
     const std::string withId = sample::minidump(
-        {}, {{kImageBase, sample::kImageSize, 0x1234, 7, "app.exe", sample::codeViewRecord('a')}}, std::nullopt);
+        {}, {{kImageBase, sample::kImageSize, 0x1234, 7, "app.exe", sample::codeViewRecord('a')}},
+        std::nullopt);
     const Minidump identified(withId, "x.dmp");
     EXPECT_EQ(kImageBase, moduleOf(identified, PeImage(sample::image(1, 2, 'a'), "app.exe"), "app.exe").base);
-    EXPECT_THROW(moduleOf(identified, PeImage(sample::image(0x1234, 7, 'b'), "app.exe"), "app.exe"), InputError);
+    EXPECT_THROW(moduleOf(identified, PeImage(sample::image(0x1234, 7, 'b'), "app.exe"), "app.exe"),
+                 InputError);
     // A debug directory claiming 4 GB is read up to its end in the file.
     const std::string identifiedImage = sample::image(0x1234, 0, 'a');
     std::string huge = identifiedImage;

@@ -47,6 +47,8 @@ expect fault '^Exception: C0000005 Access Violation$'
 expect fault '^Access: +write to 0x0$'
 expect fault "^  #0  qv_dump_child.exe\+0x[0-9a-f]+  writeThroughNull  $file:$(line_of '// the fault')$"
 expect fault "^  #[1-9][0-9]*  qv_dump_child.exe\+0x[0-9a-f]+  main  $file:[0-9]+"
+sed -n '/^Other threads:/,$p' "$work/fault.txt" >"$work/fault.threads.txt"
+expect fault.threads "^  #[0-9]+  qv_dump_child.exe\+0x[0-9a-f]+  waitForever  $file:[0-9]+"
 
 read_dump dump-here 0 "$work/dump-here.dmp" "$exe"
 expect dump-here '^Exception: 00000001 '

@@ -30,9 +30,14 @@ std::string readWholeFile(const std::string& path, Status status) {
     if (!file) {
         throw InputError(status, path + ": cannot open: " + std::strerror(errno));
     }
-    std::string bytes{std::istreambuf_iterator<char>(file), {}};
+    std::string bytes;
+    try {
+        bytes.assign(std::istreambuf_iterator<char>(file), {});
+    } catch (const std::ios_base::failure&) { // a directory, for one
+        file.setstate(std::ios::badbit);
+    }
     if (file.bad()) {
-        throw InputError(status, path + ": cannot read");
+        throw InputError(status, path + ": cannot read: " + std::strerror(errno));
     }
     return bytes;
 }

@@ -68,7 +68,7 @@ printf '\xff\xff\xff\x7f' | dd of="$work/directory.dmp" bs=1 seek=12 conv=notrun
 read_dump directory 3 "$work/directory.dmp" "$exe"
 expect_error directory 'the stream directory .*runs past the end'
 
-# A debug file of another build (its checksum changed), and a missing one.
+# A debug file of another build (its checksum changed), a missing one, a folder.
 mkdir "$work/other" && cp "$exe" "$work/other/"
 checksum_at=$(($(od -An -tu4 -j60 -N4 "$exe") + 24 + 64))
 printf '\x01\x02\x03\x04' | dd of="$work/other/qv_dump_child.exe" bs=1 seek="$checksum_at" conv=notrunc 2>/dev/null
@@ -76,5 +76,7 @@ read_dump mismatch 4 "$work/fault.dmp" "$work/other/qv_dump_child.exe"
 expect_error mismatch 'other/qv_dump_child.exe does not belong to .*qv_dump_child.exe of the dump'
 read_dump missing 4 "$work/fault.dmp" "$work/none.exe.debug"
 expect_error missing 'none.exe.debug: cannot open'
+read_dump folder 4 "$work/fault.dmp" "$work/other"
+expect_error folder 'other: cannot read'
 
 [ $failures = 0 ] && echo "passed" || exit 1

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds a libFuzzer target with clang (ASan + UBSan) in build/fuzz and runs it
 # for the given number of seconds (default 300) from a seed corpus: the message
-# channel (default) or the log's line handling. Findings land in fuzz-out/.
-# Not part of CI.
-#   scripts/fuzz.sh [seconds] [message_channel | log_line]
+# channel (default), the log's line handling or the dump reader's parsing.
+# Findings land in fuzz-out/. Not part of CI.
+#   scripts/fuzz.sh [seconds] [message_channel | log_line | minidump]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-300}
@@ -11,6 +11,7 @@ target=${2:-message_channel}
 case "$target" in
   message_channel) seeds=qv_fuzz_seeds ;;
   log_line) seeds=qv_fuzz_log_seeds ;;
+  minidump) seeds=qv_fuzz_dump_seeds max_len=16384 ;; # a dump of one thread is over 2 KB
   *) echo "fuzz: unknown target $target" >&2; exit 2 ;;
 esac
 
@@ -42,7 +43,7 @@ before=$(mktemp)
 trap 'rm -f "$before"' EXIT
 ls fuzz-out >"$before"
 status=0
-"$build/tools/fuzz/qv_fuzz_$target" -max_total_time="$seconds" -max_len=4096 \
+"$build/tools/fuzz/qv_fuzz_$target" -max_total_time="$seconds" -max_len="${max_len:-4096}" \
   -artifact_prefix=fuzz-out/ -print_final_stats=1 "$corpus" || status=$?
 found=$(ls fuzz-out | comm -13 "$before" - | sed 's|^|fuzz-out/|' | tr '\n' ' ')
 if [ -n "$found" ]; then

@@ -15,6 +15,7 @@
 
 #include "sys/errors/error_handlers.h"
 #include "sys/errors/quiet_log.h"
+#include "sys/errors/structured_exception_names.h"
 
 namespace qv::sys {
 
@@ -29,36 +30,6 @@ public:
 private:
     std::uint32_t code_;
     std::string description_;
-};
-
-struct CodeName {
-    std::uint32_t code;
-    const char* name;
-};
-
-constexpr CodeName kCodeNames[] = {
-    {0x80000001, "Guard Page"},
-    {0x80000002, "Datatype Misalignment"},
-    {0x80000003, "Breakpoint"},
-    {0x80000004, "Single Step"},
-    {0xC0000005, "Access Violation"},
-    {0xC0000006, "In Page Error"},
-    {0xC0000008, "Invalid Handle"},
-    {0xC000001D, "Illegal Instruction"},
-    {0xC0000025, "Noncontinuable Exception"},
-    {0xC0000026, "Invalid Disposition"},
-    {0xC000008C, "Array Bounds Exceeded"},
-    {0xC000008D, "Float Denormal Operand"},
-    {0xC000008E, "Float Divide By Zero"},
-    {0xC000008F, "Float Inexact Result"},
-    {0xC0000090, "Float Invalid Operation"},
-    {0xC0000091, "Float Overflow"},
-    {0xC0000092, "Float Stack Check"},
-    {0xC0000093, "Float Underflow"},
-    {0xC0000094, "Integer Divide By Zero"},
-    {0xC0000095, "Integer Overflow"},
-    {0xC0000096, "Private Instruction"},
-    {0xC00000FD, "Stack Overflow"},
 };
 
 // Only faults of the running code are translated. Breakpoints, single steps
@@ -212,15 +183,9 @@ bool handlerReady() {
 } // namespace
 
 std::string structuredExceptionDescription(std::uint32_t code) {
-    const char* name = "Unknown";
-    for (const CodeName& entry : kCodeNames) {
-        if (entry.code == code) {
-            name = entry.name;
-        }
-    }
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(code));
-    return std::string("Structured Exception ") + hex + " " + name;
+    return std::string("Structured Exception ") + hex + " " + structuredExceptionName(code);
 }
 
 void installStructuredExceptionTranslator() {

@@ -158,8 +158,8 @@ bool Thread::join(std::uint32_t timeout) {
         return true;
     }
     // One wait: a thread that has ended answers at once whatever the time-out.
-    const DWORD milliseconds = timeout == kJoinForever ? INFINITE : waitMilliseconds(timeout);
-    if (WaitForSingleObject(record_->handle.get(), milliseconds) == WAIT_TIMEOUT) {
+    const std::int64_t microseconds = timeout == kJoinForever ? kWaitForever : timeout;
+    if (WaitForSingleObject(record_->handle.get(), waitMilliseconds(microseconds)) == WAIT_TIMEOUT) {
         return false;
     }
     record_->handle.reset();

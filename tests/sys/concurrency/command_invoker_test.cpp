@@ -106,5 +106,21 @@ TEST(CommandInvoker, StopAtTheHeadEndsTheEngineAndFailsTheCommandsBehindIt) {
     EXPECT_EQ(stateChanges(events), (std::vector<std::string>{"0>1", "1>2", "2>3"}));
 }
 
+TEST(CommandInvoker, SlicedWaitsPollWhenLateAndWaitWithoutLimitOnlyForTheLargest) {
+    const Logger::Logged logged("SlicedWaitTest", "");
+    AutoFlag neverSet(false);
+    int checks = 0;
+    const auto holdsAtTheFourthLook = [&] { return ++checks > 3; };
+    // However late the caller is: one look, then false.
+    for (std::int64_t late : {-1LL, -3000LL}) {
+        checks = 0;
+        EXPECT_FALSE(waitSliced(logged, "test", neverSet, holdsAtTheFourthLook, late, 0)) << late;
+        EXPECT_EQ(checks, 1) << late;
+    }
+    checks = 0;
+    EXPECT_TRUE(waitSliced(logged, "test", neverSet, holdsAtTheFourthLook, kWaitForever, 0));
+    EXPECT_EQ(checks, 4);
+}
+
 } // namespace
 } // namespace qv::sys::CommandInvoker

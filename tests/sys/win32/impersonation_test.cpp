@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -82,6 +84,27 @@ bool threadHasToken() {
     }
     CloseHandle(token);
     return true;
+}
+
+// Registered before the terminal-services library is first used, so it runs
+// after the destructors of whatever that use created, as a late fatal path does.
+void askForTheConsoleUserAtExit() {
+    if (GetModuleHandleA("wtsapi32.dll") == nullptr) {
+        std::fputs("wtsapi32.dll was unloaded before the process ended\n", stderr);
+        std::_Exit(1);
+    }
+    void* token = nullptr;
+    if (queryUserToken(activeConsoleSessionId(), token)) {
+        CloseHandle(token);
+    }
+}
+
+TEST(Impersonate, TerminalServicesStayLoadedUntilTheProcessEnds) {
+    ASSERT_EQ(0, std::atexit(&askForTheConsoleUserAtExit));
+    void* token = nullptr;
+    if (queryUserToken(activeConsoleSessionId(), token)) {
+        CloseHandle(token);
+    }
 }
 
 // Wine grants every step, so the real calls run end to end.

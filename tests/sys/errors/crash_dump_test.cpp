@@ -8,10 +8,8 @@ namespace {
 
 TEST(CrashDump, DebugLocationIsTheFirstUsableCandidate) {
     EXPECT_EQ(std::filesystem::temp_directory_path().string(), debugLocation(true));
-    char windows[MAX_PATH] = {};
-    GetSystemWindowsDirectoryA(windows, MAX_PATH);
-    const std::string quorvaneTemp = std::string(windows) + "\\TEMP\\Quorvane\\";
-    ASSERT_FALSE(std::filesystem::exists(quorvaneTemp)) << "left over by another run";
+    const std::string quorvaneTemp = test::windowsTempFolder();
+    ASSERT_FALSE(std::filesystem::exists(quorvaneTemp)) << "holds files; not made by these tests";
 
     test::ScratchFolder setting;
     const std::string directory = setting.directory();
@@ -20,9 +18,9 @@ TEST(CrashDump, DebugLocationIsTheFirstUsableCandidate) {
         test::ScopedSetting location(HKEY_CURRENT_USER, "Core", "DebugLocation",
                                      directory.substr(0, directory.size() - 1));
         EXPECT_EQ(directory, debugLocation(false));
-        ASSERT_TRUE(CreateDirectoryA(quorvaneTemp.c_str(), nullptr));
+        const test::ScopedFolder made(quorvaneTemp);
+        ASSERT_TRUE(made.made);
         EXPECT_EQ(quorvaneTemp, debugLocation(false));
-        RemoveDirectoryA(quorvaneTemp.c_str());
     }
     test::ScopedSetting missing(HKEY_CURRENT_USER, "Core", "DebugLocation", setting / "missing\\");
     EXPECT_EQ(test::moduleDirectory(), debugLocation(false));
@@ -51,12 +49,14 @@ TEST(CrashDump, DumpHereWritesTheCallingThreadAndFailuresAreOnlyLogged) {
     EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(qv_errors_tests\d{8}-\d{6}_\d{3}\.dmp)")))
         << files[0];
     EXPECT_EQ(std::make_pair(std::uint32_t(GetCurrentThreadId()), 1u), test::readDump(dumps / files[0]));
-    EXPECT_EQ(1u, test::count(test::takeLog(), "\tDumpTest\t"));
+    const std::string written = test::takeLog();
+    EXPECT_EQ(1u, test::count(written, "\tDumpTest\t"));
+    EXPECT_EQ(1u, test::count(written, "\tERROR\tcrash_dump.cpp:209\t")) << written;
 
     writeMiniDump(&logged, dumps / "missing\\x.dmp", nullptr);
     const std::string log = test::takeLog();
     EXPECT_EQ(1u, test::count(log, "\tDumpTest\t"));
-    EXPECT_EQ(1u, test::count(log, "\tERROR\tcrash_dump.cpp")) << log;
+    EXPECT_EQ(1u, test::count(log, "\tERROR\tcrash_dump.cpp:214\t")) << log;
     EXPECT_EQ(1u, test::count(log, "missing\\x.dmp")) << log;
 }
 

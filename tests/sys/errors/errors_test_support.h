@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +67,32 @@ inline std::string moduleDirectory() {
 }
 
 using Logger::testing::ScratchFolder;
+
+// %SystemRoot%\TEMP\Quorvane\, where dumps go first once it exists.
+inline std::string windowsTempFolder() {
+    char windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    return std::string(windows) + "\\TEMP\\Quorvane\\";
+}
+
+// Only the debug-location test makes that folder, and a run killed meanwhile
+// leaves it behind, empty: every test process clears such a leftover as it
+// starts, or the dumps of every later run would land there, not where the
+// tests look. A folder holding files is not ours to remove.
+inline const bool leftoverCleared = (RemoveDirectoryA(windowsTempFolder().c_str()), true);
+
+// A folder made for the length of a test, removed even when the test fails.
+struct ScopedFolder {
+    explicit ScopedFolder(std::string path)
+        : path(std::move(path)), made(CreateDirectoryA(this->path.c_str(), nullptr) != FALSE) {}
+    ~ScopedFolder() {
+        if (made) {
+            RemoveDirectoryA(path.c_str());
+        }
+    }
+    const std::string path;
+    const bool made;
+};
 
 // The thread id and exception code of a minidump's exception stream (type
 // 6); nothing unless the file is a minidump with one.

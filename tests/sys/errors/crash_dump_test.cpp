@@ -9,7 +9,7 @@ namespace {
 TEST(CrashDump, DebugLocationIsTheFirstUsableCandidate) {
     EXPECT_EQ(std::filesystem::temp_directory_path().string(), debugLocation(true));
     const std::string quorvaneTemp = test::windowsTempFolder();
-    ASSERT_FALSE(std::filesystem::exists(quorvaneTemp)) << "holds files; not made by these tests";
+    ASSERT_FALSE(std::filesystem::exists(quorvaneTemp)) << "not set aside";
 
     test::ScratchFolder setting;
     const std::string directory = setting.directory();

@@ -75,11 +75,27 @@ inline std::string windowsTempFolder() {
     return std::string(windows) + "\\TEMP\\Quorvane\\";
 }
 
-// Only the debug-location test makes that folder, and a run killed meanwhile
-// leaves it behind, empty: every test process clears such a leftover as it
-// starts, or the dumps of every later run would land there, not where the
-// tests look. A folder holding files is not ours to remove.
-inline const bool leftoverCleared = (RemoveDirectoryA(windowsTempFolder().c_str()), true);
+// Dumps and default log files go to that folder first once it exists. Only
+// the debug-location test makes it, and a run killed meanwhile leaves it
+// behind, where later test processes then write their logs: each errors test
+// process removes it when empty (a leftover), and otherwise sets it aside for
+// its run and puts it back at the end, so that dumps go where the tests look.
+struct WindowsTempFolderAside {
+    WindowsTempFolderAside() {
+        if (!RemoveDirectoryA(folder.c_str())) {
+            setAside = MoveFileA(folder.c_str(), aside.c_str()) != FALSE;
+        }
+    }
+    ~WindowsTempFolderAside() {
+        if (setAside) {
+            MoveFileA(aside.c_str(), folder.c_str());
+        }
+    }
+    const std::string folder = windowsTempFolder().substr(0, windowsTempFolder().size() - 1);
+    const std::string aside = folder + ".aside" + std::to_string(GetCurrentProcessId());
+    bool setAside = false;
+};
+inline const WindowsTempFolderAside windowsTempFolderAside;
 
 // A folder made for the length of a test, removed even when the test fails.
 struct ScopedFolder {

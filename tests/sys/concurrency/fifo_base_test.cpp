@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <initializer_list>
 #include <limits>
 #include <thread>
 
@@ -73,7 +74,8 @@ TEST(WaitMilliseconds, RoundsUpOnlyTheLargestMeansNoLimitAndNegativePolls) {
     EXPECT_EQ(waitMilliseconds(200000), 200u);
     EXPECT_EQ(waitMilliseconds(kWaitForever), 0xFFFFFFFFu);
     // A deadline already passed, by however much, is a poll, never a wait without end.
-    for (std::int64_t late : {-1LL, -1999LL, -3000LL, std::numeric_limits<std::int64_t>::min()}) {
+    for (std::int64_t late :
+         std::initializer_list<std::int64_t>{-1, -1999, -3000, std::numeric_limits<std::int64_t>::min()}) {
         EXPECT_EQ(waitMilliseconds(late), 0u) << late;
     }
     // Too long for the kernel: the longest finite wait, not a wrapped short one.

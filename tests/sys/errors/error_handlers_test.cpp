@@ -20,14 +20,11 @@ TEST(ErrorHandlers, FatalErrorLogsTheExceptionOnceAndAbortsWithoutDump) {
 
 TEST(ErrorHandlers, RuntimeFailuresLogOnceDumpAndAbort) {
     // Each record has a line number of its own, by which log readers tell them apart.
-    const struct {
-        const char* scenario;
-        const char* record;
-    } cases[] = {{"terminate", "\tFATAL\terror_handlers.cpp:33\tTerminate handler called"},
-                 {"abort", "\tFATAL\terror_handlers.cpp:61\tAbort signal"},
-                 {"pure-call", "\tFATAL\terror_handlers.cpp:142\tPure virtual function call"},
-                 {"invalid-parameter", "\tFATAL\terror_handlers.cpp:126\tInvalid parameter passed"}};
-    for (const auto& [scenario, record] : cases) {
+    for (const auto& [scenario, record] :
+         {std::make_pair("terminate", "\tFATAL\terror_handlers.cpp:33\tTerminate handler called"),
+          std::make_pair("abort", "\tFATAL\terror_handlers.cpp:61\tAbort signal"),
+          std::make_pair("pure-call", "\tFATAL\terror_handlers.cpp:142\tPure virtual function call"),
+          std::make_pair("invalid-parameter", "\tFATAL\terror_handlers.cpp:126\tInvalid parameter passed")}) {
         const test::ChildRun run = test::runChild(scenario);
         EXPECT_EQ(3u, run.status) << run.output;
         EXPECT_EQ(1u, test::count(run.output, "\tFATAL\t")) << run.output;

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -14,7 +15,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -68,47 +68,20 @@ inline std::string moduleDirectory() {
 
 using Logger::testing::ScratchFolder;
 
-// %SystemRoot%\TEMP\Quorvane\, where dumps go first once it exists.
-inline std::string windowsTempFolder() {
-    char windows[MAX_PATH] = {};
-    GetSystemWindowsDirectoryA(windows, MAX_PATH);
-    return std::string(windows) + "\\TEMP\\Quorvane\\";
-}
-
-// Dumps and default log files go to that folder first once it exists. Only
-// the debug-location test makes it, and a run killed meanwhile leaves it
-// behind, where later test processes then write their logs: each errors test
-// process removes it when empty (a leftover), and otherwise sets it aside for
-// its run and puts it back at the end, so that dumps go where the tests look.
-struct WindowsTempFolderAside {
-    WindowsTempFolderAside() {
-        if (!RemoveDirectoryA(folder.c_str())) {
-            setAside = MoveFileA(folder.c_str(), aside.c_str()) != FALSE;
-        }
-    }
+// Dumps and default log files go first to %SystemRoot%\TEMP\Quorvane once it
+// exists. A run killed inside the test that makes it leaves it behind, and
+// others then log into it: each errors test process removes it when empty, or
+// sets it aside for its run, so that dumps go where the tests look.
+inline const struct WindowsTempFolderAside {
+    const std::string folder = std::string(std::getenv("SystemRoot")) + "\\TEMP\\Quorvane";
+    const std::string aside = folder + ".aside" + std::to_string(GetCurrentProcessId());
+    const bool setAside = !RemoveDirectoryA(folder.c_str()) && MoveFileA(folder.c_str(), aside.c_str());
     ~WindowsTempFolderAside() {
         if (setAside) {
             MoveFileA(aside.c_str(), folder.c_str());
         }
     }
-    const std::string folder = windowsTempFolder().substr(0, windowsTempFolder().size() - 1);
-    const std::string aside = folder + ".aside" + std::to_string(GetCurrentProcessId());
-    bool setAside = false;
-};
-inline const WindowsTempFolderAside windowsTempFolderAside;
-
-// A folder made for the length of a test, removed even when the test fails.
-struct ScopedFolder {
-    explicit ScopedFolder(std::string path)
-        : path(std::move(path)), made(CreateDirectoryA(this->path.c_str(), nullptr) != FALSE) {}
-    ~ScopedFolder() {
-        if (made) {
-            RemoveDirectoryA(path.c_str());
-        }
-    }
-    const std::string path;
-    const bool made;
-};
+} windowsTempFolderAside;
 
 // The thread id and exception code of a minidump's exception stream (type
 // 6); nothing unless the file is a minidump with one.

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -86,21 +85,14 @@ bool threadHasToken() {
     return true;
 }
 
-// Registered before the terminal-services library is first used, so it runs
-// after the destructors of whatever that use created, as a late fatal path does.
-void askForTheConsoleUserAtExit() {
-    if (GetModuleHandleA("wtsapi32.dll") == nullptr) {
-        std::fputs("wtsapi32.dll was unloaded before the process ended\n", stderr);
-        std::_Exit(1);
-    }
-    void* token = nullptr;
-    if (queryUserToken(activeConsoleSessionId(), token)) {
-        CloseHandle(token);
-    }
-}
-
+// Registered before the library's first use, the check runs after the
+// destructors of whatever that use made, as a late fatal path would.
 TEST(Impersonate, TerminalServicesStayLoadedUntilTheProcessEnds) {
-    ASSERT_EQ(0, std::atexit(&askForTheConsoleUserAtExit));
+    ASSERT_EQ(0, std::atexit([] {
+                  if (GetModuleHandleA("wtsapi32.dll") == nullptr) {
+                      std::_Exit(1); // a late user-hive read would call into an unloaded library
+                  }
+              }));
     void* token = nullptr;
     if (queryUserToken(activeConsoleSessionId(), token)) {
         CloseHandle(token);

@@ -85,22 +85,15 @@ bool threadHasToken() {
     return true;
 }
 
-// Registered before the library's first use, the check runs after the
-// destructors of whatever that use made, as a late fatal path would.
-TEST(Impersonate, TerminalServicesStayLoadedUntilTheProcessEnds) {
+// Wine grants every step, so the real calls run end to end. The library
+// stays loaded to the end: registered before its first use, the exit check
+// runs after the destructors of what that use made, as a late fatal path would.
+TEST(Impersonate, ConsoleUserUnderWineSwitchesTheThreadAndBackAndTheLibraryStays) {
     ASSERT_EQ(0, std::atexit([] {
                   if (GetModuleHandleA("wtsapi32.dll") == nullptr) {
-                      std::_Exit(1); // a late user-hive read would call into an unloaded library
+                      std::_Exit(1);
                   }
               }));
-    void* token = nullptr;
-    if (queryUserToken(activeConsoleSessionId(), token)) {
-        CloseHandle(token);
-    }
-}
-
-// Wine grants every step, so the real calls run end to end.
-TEST(Impersonate, ConsoleUserUnderWineSwitchesTheThreadAndBack) {
     ASSERT_FALSE(threadHasToken());
     {
         auto impersonator = impersonate(nullptr);

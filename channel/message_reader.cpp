@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <exception>
-#include <limits>
 
 namespace qv::sys {
 
@@ -27,7 +26,6 @@ encryption::Key<16> channelKey(const Logger::Logged& logged) {
 }
 
 constexpr std::int64_t connectWaitMs = 60;
-constexpr std::int64_t noTimeLimit = std::numeric_limits<std::int64_t>::max();
 
 } // namespace
 
@@ -99,7 +97,7 @@ void MessageReader::readMessages() {
     waitables.add(stop);
     waitables.add(client->readWaitable());
     for (;;) {
-        const std::uint32_t woken = waitables.waitAny(noTimeLimit);
+        const std::uint32_t woken = waitables.waitAny(kWaitForever);
         if (woken == 0) {
             return;
         }

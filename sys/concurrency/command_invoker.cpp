@@ -7,6 +7,13 @@
 
 namespace qv::sys::CommandInvoker {
 
+namespace {
+
+// Log readers know the failure of an unknown command kind by this line number.
+constexpr std::uint32_t kUnknownKindLine = 67;
+
+} // namespace
+
 Engine::Engine() : Logged("CommandInvokerEngine", "") {}
 
 void Engine::run() {
@@ -29,7 +36,7 @@ bool Engine::processCommands() {
         if (record.kind == EngineCommand::kStop) {
             return false;
         }
-        QV_ASSERT_CMP(record.kind, ==, EngineCommand::kExecute); // then run as one
+        QV_ASSERT_CMP_AT(record.kind, ==, EngineCommand::kExecute, kUnknownKindLine); // then run as one
         try {
             record.command->execute();
         } catch (...) {

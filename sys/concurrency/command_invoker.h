@@ -82,7 +82,7 @@ private:
 };
 
 // Time-outs of the controller's own waits: no limit, waking every 200 ms.
-constexpr std::int64_t kTotalTimeout = -1;
+constexpr std::int64_t kTotalTimeout = kWaitForever;
 constexpr std::int64_t kSliceTimeout = 200000;
 
 } // namespace qv::sys::CommandInvoker

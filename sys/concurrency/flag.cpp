@@ -17,8 +17,9 @@ namespace {
 class SystemEventCreator : public IEventCreator {
 public:
     void* createEvent(bool manualReset, bool initiallySet, const char* name, std::uint32_t& error) override {
+        SetLastError(ERROR_SUCCESS);
         HANDLE handle = CreateEventA(nullptr, manualReset, initiallySet, name);
-        error = handle == nullptr ? GetLastError() : 0;
+        error = GetLastError();
         return handle;
     }
 };
@@ -53,14 +54,14 @@ Flag::State::State(bool initiallySet, bool manualReset, const std::string& name,
     if (creator == nullptr) {
         creator = &systemCreator;
     }
-    std::string baseName = name;
-    if (baseName.empty() && autoName) {
-        baseName = generatedEventName();
-    }
+    const bool generated = name.empty() && autoName;
     std::uint32_t error = 0;
-    if (baseName.empty()) {
-        handle_ = creator->createEvent(manualReset, initiallySet, nullptr, error);
-    } else {
+    for (;;) {
+        const std::string baseName = generated ? generatedEventName() : name;
+        if (baseName.empty()) {
+            handle_ = creator->createEvent(manualReset, initiallySet, nullptr, error);
+            break;
+        }
         kernelName_ = "Global\\" + baseName;
         handle_ = creator->createEvent(manualReset, initiallySet, kernelName_.c_str(), error);
         if (handle_ == nullptr && isGlobalNamespaceRefusal(error)) {
@@ -73,6 +74,13 @@ Flag::State::State(bool initiallySet, bool manualReset, const std::string& name,
             kernelName_ = "Local\\" + baseName;
             handle_ = creator->createEvent(manualReset, initiallySet, kernelName_.c_str(), error);
         }
+        if (handle_ == nullptr || !generated || error != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+        // Another process made the same name (its ids run together into ours):
+        // sharing its event would steal its wake-ups. The next number is ours.
+        win32::UniqueHandle taken(handle_);
+        handle_ = nullptr;
     }
     if (handle_ == nullptr) {
         throw SystemError(10, SystemErrorCode(error));

@@ -16,7 +16,8 @@ namespace qv::sys {
 class IEventCreator {
 public:
     virtual ~IEventCreator() = default;
-    // The event handle, or null with the Win32 error in `error`.
+    // The event handle, or null; `error` is the call's Win32 error, which for
+    // a handle is ERROR_ALREADY_EXISTS when an existing event was opened.
     virtual void* createEvent(bool manualReset, bool initiallySet, const char* name,
                               std::uint32_t& error) = 0;
 };
@@ -27,7 +28,8 @@ public:
     class State : public Waitable::State, public WinSecurableObject {
     public:
         // A non-empty `name` gives "Global\<name>"; an empty one with
-        // `autoName` a generated unique name (generatedEventName); otherwise
+        // `autoName` a generated unique name (generatedEventName; one that
+        // exists already, made by another process, is passed over); otherwise
         // the event is unnamed. Where the process may not create objects in
         // the Global namespace (an ordinary user without that privilege) the
         // event is created in the session's Local namespace instead.

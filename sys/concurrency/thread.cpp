@@ -18,6 +18,12 @@ enum ThreadState : std::uint32_t { kNotCreated = 0, kCreated = 1, kStarted = 2 }
 
 constexpr DWORD kThreadNameException = 0x406D1388;
 
+// Log readers know these records by their line numbers, which stay fixed
+// as the source moves.
+constexpr std::int32_t kStartedLine = 81;
+constexpr std::int32_t kEscapedLine = 87;
+constexpr std::int32_t kCreatedLine = 129;
+
 // A debugger names threads from this exception; without one it must not
 // reach the unhandled-exception path, so one process-wide handler swallows it.
 LONG CALLBACK swallowThreadName(EXCEPTION_POINTERS* pointers) {
@@ -70,7 +76,7 @@ DWORD WINAPI ThreadEntry::entry(void* parameter) {
         const std::string& name = thread.record_->name;
         Logger::setCurrentThreadName(name.c_str());
         nameForDebugger(name, GetCurrentThreadId());
-        QV_LOG_AS(thread, 6) << "Thread started: " << name;
+        QV_LOG_RECORD(thread, 6, kStartedLine) << "Thread started: " << name;
         thread.run();
     } catch (...) {
         if (claimFatal()) {
@@ -89,7 +95,8 @@ DWORD WINAPI ThreadEntry::entry(void* parameter) {
             }
         }
         try {
-            QV_LOG_AS(thread, 1) << "Exception escaped the thread body: " << currentExceptionText();
+            QV_LOG_RECORD(thread, 1, kEscapedLine)
+                << "Exception escaped the thread body: " << currentExceptionText();
         } catch (...) {
             // The process ends either way.
         }
@@ -124,7 +131,7 @@ bool Thread::create() {
         return false;
     }
     const DWORD createError = GetLastError();
-    QV_LOG(6) << "Thread created: " << record_->name << " id " << record_->threadId;
+    QV_LOG_AT(6, kCreatedLine) << "Thread created: " << record_->name << " id " << record_->threadId;
 
     // A thread does not inherit its creator's impersonation; give it a copy.
     // Decided afresh for each creation: a thread started again after a join
@@ -158,8 +165,8 @@ bool Thread::join(std::uint32_t timeout) {
         return true;
     }
     // One wait: a thread that has ended answers at once whatever the time-out.
-    const DWORD milliseconds = timeout == kJoinForever ? INFINITE : waitMilliseconds(timeout);
-    if (WaitForSingleObject(record_->handle.get(), milliseconds) == WAIT_TIMEOUT) {
+    const std::int64_t microseconds = timeout == kJoinForever ? kWaitForever : timeout;
+    if (WaitForSingleObject(record_->handle.get(), waitMilliseconds(microseconds)) == WAIT_TIMEOUT) {
         return false;
     }
     record_->handle.reset();

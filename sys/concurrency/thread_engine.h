@@ -14,23 +14,26 @@
 #include "sys/concurrency/fifo.h"
 #include "sys/concurrency/state_machine.h"
 #include "sys/concurrency/thread.h"
+#include "sys/concurrency/waitable.h"
 #include "sys/logger/logger.h"
 
 namespace qv::sys {
 
 // Waits, in slices, until `holds()`: each slice waits on `flag` (which
-// announces that the condition may have come about) and rechecks. A negative
-// `total` means no limit; otherwise false once `total` microseconds passed
-// without the condition, measured from the call however often the flag woke
-// the wait, with a level-6 record for each slice that times out early.
+// announces that the condition may have come about) and rechecks. `total` is
+// a time-out as for IWaitable::wait: kWaitForever means no limit; otherwise
+// false once `total` microseconds passed without the condition (at once for
+// a negative one), measured from the call however often the flag woke the
+// wait, with a level-6 record for each slice that times out early.
 template <typename Condition>
 bool waitSliced(const Logger::Logged& logged, const char* operation, IWaitable& flag, Condition holds,
                 std::int64_t total, std::int64_t slice) {
     using Clock = std::chrono::steady_clock;
     // Beyond a century a limit is as good as none, and the deadline cannot overflow.
     constexpr std::int64_t kLongestLimit = 100LL * 365 * 24 * 3600 * 1000000;
-    const bool limited = total >= 0 && total <= kLongestLimit;
-    const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(limited ? total : 0);
+    const bool limited = total != kWaitForever && total <= kLongestLimit;
+    const std::int64_t limit = limited ? std::max<std::int64_t>(total, 0) : 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(limit);
     while (!holds()) {
         std::int64_t timeout = slice;
         if (limited) {

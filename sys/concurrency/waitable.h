@@ -10,16 +10,22 @@
 
 namespace qv::sys {
 
-// Time-outs are signed microsecond counts; this one means no limit.
+// Time-outs are signed microsecond counts; this one, and only this one, means
+// no limit. A negative count is a poll: a caller passing what is left of a
+// deadline it has already passed must not block until someone else acts.
 constexpr std::int64_t kWaitForever = std::numeric_limits<std::int64_t>::max();
 
-// Whole milliseconds for a kernel wait, rounded up. kWaitForever and every
-// negative count mean no limit (0xFFFFFFFF); a finite count too large for a
+// Whole milliseconds for a kernel wait, rounded up; kWaitForever gives no
+// limit (0xFFFFFFFF), a negative count 0. A finite count too large for a
 // kernel time-out is cut to the longest finite one rather than wrapping.
+// Every wait of the library converts through here.
 inline std::uint32_t waitMilliseconds(std::int64_t timeout) {
     constexpr std::uint32_t kNoLimit = 0xFFFFFFFF;
-    if (timeout < 0 || timeout == kWaitForever) {
+    if (timeout == kWaitForever) {
         return kNoLimit;
+    }
+    if (timeout <= 0) {
+        return 0;
     }
     const std::int64_t milliseconds = timeout / 1000 + (timeout % 1000 != 0 ? 1 : 0);
     return milliseconds >= kNoLimit ? kNoLimit - 1 : static_cast<std::uint32_t>(milliseconds);

@@ -30,6 +30,11 @@ Logger::Logged& persistLog() {
     return log;
 }
 
+// Log readers know the two records of a write without a user's hive by
+// these line numbers, which stay fixed as the source moves.
+constexpr std::int32_t kNoUserHiveLine = 196;
+constexpr std::int32_t kNotWrittenLine = 204;
+
 enum class Access { Read, Create, Delete };
 
 constexpr REGSAM kReadAccess = 0x20019;   // KEY_READ
@@ -352,8 +357,9 @@ void PersistTreeState::write(const PersistSnapshot& snapshot, PersistFlags flags
     }
     if (place.hiveError != ERROR_SUCCESS) {
         // Nothing can be written without a user's hive, and the caller must know.
-        QV_LOG_AS(log, kWarn) << "no logged-on user's hive: " << SystemErrorCode(place.hiveError);
-        QV_LOG_AS(log, kWarn) << "settings not written to " << where;
+        QV_LOG_RECORD(log, kWarn, kNoUserHiveLine)
+            << "no logged-on user's hive: " << SystemErrorCode(place.hiveError);
+        QV_LOG_RECORD(log, kWarn, kNotWrittenLine) << "settings not written to " << where;
         throw PersistBadAccess();
     }
     if (!place.key) {

@@ -70,12 +70,14 @@ std::string assertionValueText(T value) {
 
 // Compares with `op`; on failure the expansion shows both values, so the
 // operands are evaluated a second time then.
-#define QV_ASSERT_CMP(left, op, right)                                                                       \
+#define QV_ASSERT_CMP(left, op, right) QV_ASSERT_CMP_AT(left, op, right, __LINE__)
+// The same with a fixed line number, for failures that log readers know by it.
+#define QV_ASSERT_CMP_AT(left, op, right, line)                                                              \
     do {                                                                                                     \
         if (!((left)op(right))) {                                                                            \
             ::qv::sys::reportAssertionFailure(#left " " #op " " #right,                                      \
                                               ::qv::sys::assertionValueText(left) + " " #op " " +            \
                                                   ::qv::sys::assertionValueText(right),                      \
-                                              std::string(), QV_ASSERT_WIDE_TEXT(__FILE__), __LINE__);       \
+                                              std::string(), QV_ASSERT_WIDE_TEXT(__FILE__), (line));         \
         }                                                                                                    \
     } while (false)

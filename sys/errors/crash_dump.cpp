@@ -148,17 +148,18 @@ void writeMiniDump(const Logger::Logged* logged, const std::string& path,
                                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD error = GetLastError();
-        QV_LOG_QUIETLY(logged, Logger::kError,
-                       "Cannot create the dump file \"" << path << "\": " << SystemErrorCode(error));
+        QV_LOG_QUIETLY_AT(logged, Logger::kError, 214,
+                          "Cannot create the dump file \"" << path << "\": " << SystemErrorCode(error));
         return;
     }
     MINIDUMP_EXCEPTION_INFORMATION information{GetCurrentThreadId(), exceptionPointers, TRUE};
     if (MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file.get(), MiniDumpNormal,
                           exceptionPointers != nullptr ? &information : nullptr, nullptr, nullptr)) {
-        QV_LOG_QUIETLY(logged, Logger::kError, "Crash dump written to \"" << path << "\"");
+        QV_LOG_QUIETLY_AT(logged, Logger::kError, 209, "Crash dump written to \"" << path << "\"");
     } else {
         const DWORD error = GetLastError();
-        QV_LOG_QUIETLY(logged, Logger::kError, "Writing the crash dump failed: " << SystemErrorCode(error));
+        QV_LOG_QUIETLY_AT(logged, Logger::kError, 211,
+                          "Writing the crash dump failed: " << SystemErrorCode(error));
     }
 }
 

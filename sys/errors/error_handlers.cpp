@@ -16,6 +16,14 @@ namespace qv::sys {
 
 namespace {
 
+// Log readers know these records by their line numbers, which stay fixed
+// as the source moves.
+constexpr int kTerminateLine = 33;
+constexpr int kAbortSignalLine = 61;
+constexpr int kFatalErrorLine = 86;
+constexpr int kInvalidParameterLine = 126;
+constexpr int kPureCallLine = 142;
+
 std::atomic<bool> g_fatalClaimed{false};
 // Set by installErrorHandlers: before it, the runtime hooks only end the process.
 std::atomic<const Logger::Logged*> g_defaultIdentity{nullptr};
@@ -25,7 +33,8 @@ std::atomic<void (*)(int)> g_previousAbortHandler{nullptr};
 void terminateHandler() {
     if (claimFatal()) {
         const Logger::Logged* logged = defaultErrorIdentity();
-        QV_LOG_QUIETLY(logged, Logger::kFatal, "Terminate handler called: the process ends");
+        QV_LOG_QUIETLY_AT(logged, Logger::kFatal, kTerminateLine,
+                          "Terminate handler called: the process ends");
         dumpHere(logged);
     }
     std::abort();
@@ -35,15 +44,15 @@ void terminateHandler() {
 void abortSignalHandler(int) {
     if (claimFatal()) {
         const Logger::Logged* logged = defaultErrorIdentity();
-        QV_LOG_QUIETLY(logged, Logger::kFatal, "Abort signal: the process ends");
+        QV_LOG_QUIETLY_AT(logged, Logger::kFatal, kAbortSignalLine, "Abort signal: the process ends");
         dumpHere(logged);
     }
 }
 
-[[noreturn]] void runtimeErrorHandler(const char* what) {
+[[noreturn]] void runtimeErrorHandler(const char* what, int line) {
     const Logger::Logged* logged = defaultErrorIdentity();
     if (logged != nullptr && claimFatal()) {
-        QV_LOG_QUIETLY(logged, Logger::kFatal, what << ": the process ends");
+        QV_LOG_QUIETLY_AT(logged, Logger::kFatal, line, what << ": the process ends");
         dumpHere(logged);
     }
     if (IsDebuggerPresent()) {
@@ -103,20 +112,20 @@ void fatalError(const std::string& text, const Logger::Logged* logged) {
         }
         // Outside a catch block there is nothing to describe, and a rethrow
         // would terminate before the record is written.
-        QV_LOG_QUIETLY(logged, Logger::kFatal,
-                       "Fatal error in " << text << ": "
-                                         << (std::current_exception() ? currentExceptionText()
-                                                                      : std::string("no exception")));
+        QV_LOG_QUIETLY_AT(logged, Logger::kFatal, kFatalErrorLine,
+                          "Fatal error in " << text << ": "
+                                            << (std::current_exception() ? currentExceptionText()
+                                                                         : std::string("no exception")));
     }
     std::abort();
 }
 
 void invalidParameterHandler(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int, std::uintptr_t) {
-    runtimeErrorHandler("Invalid parameter passed to a runtime function");
+    runtimeErrorHandler("Invalid parameter passed to a runtime function", kInvalidParameterLine);
 }
 
 void pureCallHandler() {
-    runtimeErrorHandler("Pure virtual function call");
+    runtimeErrorHandler("Pure virtual function call", kPureCallLine);
 }
 
 } // namespace qv::sys

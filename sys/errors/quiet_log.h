@@ -26,6 +26,8 @@ void logQuietly(const Logger::Logged* logged, Logger::Level level, const char* s
 } // namespace qv::sys
 
 // QV_LOG_QUIETLY(loggedPointer, level, "text " << value); nothing when the pointer is null.
-#define QV_LOG_QUIETLY(logged, level, streamed)                                                              \
-    ::qv::sys::logQuietly((logged), (level), __FILE__, __LINE__,                                             \
+#define QV_LOG_QUIETLY(logged, level, streamed) QV_LOG_QUIETLY_AT(logged, level, __LINE__, streamed)
+// The same with a fixed line number, for records that log readers know by it.
+#define QV_LOG_QUIETLY_AT(logged, level, line, streamed)                                                     \
+    ::qv::sys::logQuietly((logged), (level), __FILE__, (line),                                               \
                           [&](::qv::sys::Logger::LogRecord& qvRecord) { qvRecord << streamed; })

@@ -53,6 +53,9 @@ bool isTranslatedFault(DWORD code) {
 // The code dumpHere raises; acted on only while the raising thread asks for it.
 constexpr DWORD kDumpHereCode = 1;
 
+// Log readers know the record of a translation by this line number.
+constexpr int kTranslatedLine = 97;
+
 struct DumpRequest {
     const Logger::Logged* logged;
 };
@@ -129,8 +132,8 @@ LONG translate(EXCEPTION_POINTERS* pointers) {
     TlsSetValue(g_state.translatorSlot, nullptr); // one translation per installation
     TlsSetValue(g_state.pendingCodeSlot, reinterpret_cast<void*>(static_cast<std::uintptr_t>(code)));
     if (const Logger::Logged* logged = defaultErrorIdentity()) {
-        QV_LOG_QUIETLY(logged, Logger::kError,
-                       "Structured exception: " << structuredExceptionDescription(code));
+        QV_LOG_QUIETLY_AT(logged, Logger::kError, kTranslatedLine,
+                          "Structured exception: " << structuredExceptionDescription(code));
         writeCrashDump(logged, pointers);
     }
     CONTEXT& context = *pointers->ContextRecord;

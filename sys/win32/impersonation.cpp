@@ -9,13 +9,17 @@ namespace qv::sys::win32 {
 
 namespace {
 
+// The function addresses looked up below are kept for the life of the
+// process, so the modules stay loaded as long: a user-hive read on a late
+// fatal path, after static destructors have run, must not call into a
+// library that is gone. The objects are never destroyed on purpose.
 const Library& kernel32() {
-    static const Library library("kernel32.dll");
+    static const Library& library = *new Library("kernel32.dll");
     return library;
 }
 
 const Library& wtsapi32() {
-    static const Library library("wtsapi32.dll");
+    static const Library& library = *new Library("wtsapi32.dll");
     return library;
 }
 

@@ -106,5 +106,15 @@ TEST(CommandInvoker, StopAtTheHeadEndsTheEngineAndFailsTheCommandsBehindIt) {
     EXPECT_EQ(stateChanges(events), (std::vector<std::string>{"0>1", "1>2", "2>3"}));
 }
 
+TEST(CommandInvoker, SlicedWaitsPollWhenLateAndWaitWithoutLimitOnlyForTheLargest) {
+    const Logger::Logged logged("SlicedWaitTest", "");
+    AutoFlag neverSet(false);
+    int looks = 0;
+    const auto holdsAtTheFourthLook = [&] { return ++looks > 3; };
+    EXPECT_FALSE(waitSliced(logged, "test", neverSet, holdsAtTheFourthLook, -3000, 0)); // late: one look
+    EXPECT_TRUE(waitSliced(logged, "test", neverSet, holdsAtTheFourthLook, kWaitForever, 0));
+    EXPECT_EQ(looks, 4);
+}
+
 } // namespace
 } // namespace qv::sys::CommandInvoker

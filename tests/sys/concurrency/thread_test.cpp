@@ -67,7 +67,8 @@ TEST(Thread, RunsOnlyAfterStartUnderItsNameAndTheCreatorsImpersonation) {
     // Created twice (idle, worker), then started on the new thread, under its name.
     const auto records = log.take();
     ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[2], (test::CapturedRecord{6, records[2].line, name, "Thread started: " + name}));
+    EXPECT_EQ(records[1].line, 129);
+    EXPECT_EQ(records[2], (test::CapturedRecord{6, 81, name, "Thread started: " + name}));
 
     // Created while the creator impersonates: the body runs impersonating too.
     ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
@@ -124,7 +125,7 @@ TEST(ThreadDeathTest, ExceptionOrFaultEscapingTheBodyIsFatalWithRecordAndDump) {
     const std::string dump = debugLocation(false) + executableBaseName() + ".dmp";
     std::remove(dump.c_str());
     EXPECT_EXIT(runToTheEnd<Throwing>(), testing::ExitedWithCode(3),
-                "Crash dump written to .*\\s.*FATAL\\s.*Exception escaped the thread body: .*body failed");
+                "Crash dump written to .*\\s.*FATAL\\sthread.cpp:87\\sException escaped the thread body: .*body failed");
     EXPECT_EQ(fileStart(dump), "MDMP");
 
     std::remove(dump.c_str());

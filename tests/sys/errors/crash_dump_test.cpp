@@ -8,10 +8,8 @@ namespace {
 
 TEST(CrashDump, DebugLocationIsTheFirstUsableCandidate) {
     EXPECT_EQ(std::filesystem::temp_directory_path().string(), debugLocation(true));
-    char windows[MAX_PATH] = {};
-    GetSystemWindowsDirectoryA(windows, MAX_PATH);
-    const std::string quorvaneTemp = std::string(windows) + "\\TEMP\\Quorvane\\";
-    ASSERT_FALSE(std::filesystem::exists(quorvaneTemp)) << "left over by another run";
+    const std::string quorvaneTemp = test::windowsTempFolderAside.folder + "\\";
+    ASSERT_FALSE(std::filesystem::exists(quorvaneTemp)) << "not set aside";
 
     test::ScratchFolder setting;
     const std::string directory = setting.directory();
@@ -51,12 +49,12 @@ TEST(CrashDump, DumpHereWritesTheCallingThreadAndFailuresAreOnlyLogged) {
     EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(qv_errors_tests\d{8}-\d{6}_\d{3}\.dmp)")))
         << files[0];
     EXPECT_EQ(std::make_pair(std::uint32_t(GetCurrentThreadId()), 1u), test::readDump(dumps / files[0]));
-    EXPECT_EQ(1u, test::count(test::takeLog(), "\tDumpTest\t"));
+    EXPECT_EQ(1u, test::count(test::takeLog(), "\tERROR\tcrash_dump.cpp:209\tCrash dump written"));
 
     writeMiniDump(&logged, dumps / "missing\\x.dmp", nullptr);
     const std::string log = test::takeLog();
     EXPECT_EQ(1u, test::count(log, "\tDumpTest\t"));
-    EXPECT_EQ(1u, test::count(log, "\tERROR\tcrash_dump.cpp")) << log;
+    EXPECT_EQ(1u, test::count(log, "\tERROR\tcrash_dump.cpp:214\t")) << log;
     EXPECT_EQ(1u, test::count(log, "missing\\x.dmp")) << log;
 }
 

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -66,6 +67,21 @@ inline std::string moduleDirectory() {
 }
 
 using Logger::testing::ScratchFolder;
+
+// Dumps and default log files go first to %SystemRoot%\TEMP\Quorvane once it
+// exists. A run killed inside the test that makes it leaves it behind, and
+// others then log into it: each errors test process removes it when empty, or
+// sets it aside for its run, so that dumps go where the tests look.
+inline const struct WindowsTempFolderAside {
+    const std::string folder = std::string(std::getenv("SystemRoot")) + "\\TEMP\\Quorvane";
+    const std::string aside = folder + ".aside" + std::to_string(GetCurrentProcessId());
+    const bool setAside = !RemoveDirectoryA(folder.c_str()) && MoveFileA(folder.c_str(), aside.c_str());
+    ~WindowsTempFolderAside() {
+        if (setAside) {
+            MoveFileA(aside.c_str(), folder.c_str());
+        }
+    }
+} windowsTempFolderAside;
 
 // The thread id and exception code of a minidump's exception stream (type
 // 6); nothing unless the file is a minidump with one.

@@ -18,7 +18,7 @@ TEST(StructuredException, FaultsOfAThreadThatInstalledTheTranslatorAreThrownOnce
     EXPECT_EQ(2u, test::count(run.output, "unwound")) << run.output;
     EXPECT_EQ(1u, test::count(run.output, "then plain"));
     EXPECT_EQ(1u, test::count(run.output, "unhandled C0000094"));
-    EXPECT_EQ(2u, test::count(run.output, "\tERROR\tstructured_exception.cpp"));
+    EXPECT_EQ(2u, test::count(run.output, "\tERROR\tstructured_exception.cpp:97\t"));
     EXPECT_EQ(0xC0000005u,
               run.dump.value_or(std::make_pair(0u, 0u)).second); // the later dump replaced the first
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -84,8 +85,15 @@ bool threadHasToken() {
     return true;
 }
 
-// Wine grants every step, so the real calls run end to end.
-TEST(Impersonate, ConsoleUserUnderWineSwitchesTheThreadAndBack) {
+// Wine grants every step, so the real calls run end to end. The library
+// stays loaded to the end: registered before its first use, the exit check
+// runs after the destructors of what that use made, as a late fatal path would.
+TEST(Impersonate, ConsoleUserUnderWineSwitchesTheThreadAndBackAndTheLibraryStays) {
+    ASSERT_EQ(0, std::atexit([] {
+                  if (GetModuleHandleA("wtsapi32.dll") == nullptr) {
+                      std::_Exit(1);
+                  }
+              }));
     ASSERT_FALSE(threadHasToken());
     {
         auto impersonator = impersonate(nullptr);

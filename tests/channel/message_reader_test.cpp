@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <future>
 #include <mutex>
 #include <sstream>
@@ -71,12 +72,60 @@ simulator::Options serverOptions(const std::string& pipeName) {
     return options;
 }
 
-TEST(MessageReader, WithoutAServerItKeepsTryingAndStopsPromptly) {
+// Wine's GetProcessHandleCount answers 0: then count the handle values in use.
+std::size_t openHandleCount() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) {
+        return count;
+    }
+    DWORD flags = 0;
+    for (std::uintptr_t value = 4; value < (1u << 12); value += 4) {
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    }
+    return count;
+}
+
+// How long `reader.reset()` takes.
+double secondsToStop(std::unique_ptr<MessageReader>& reader) {
+    const auto start = std::chrono::steady_clock::now();
+    reader.reset();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST(MessageReader, WithoutAServerItKeepsTryingStopsPromptlyAndConnectsLater) {
+    const std::string pipe = uniquePipeName();
     auto received = std::make_shared<Received>();
-    auto reader = std::make_unique<MessageReader>(std::make_unique<Recorder>(received), uniquePipeName());
+    auto reader = std::make_unique<MessageReader>(std::make_unique<Recorder>(received), pipe);
     Sleep(300);
-    reader.reset(); // hangs here if the stop flag is not seen
     EXPECT_TRUE(received->texts.empty());
+    {
+        Server server(serverOptions(pipe), {"late"});
+        EXPECT_EQ(std::vector<std::string>{"late"}, received->waitFor(1));
+    }
+    Sleep(200); // trying again, with no server
+    EXPECT_LT(secondsToStop(reader), 2.0); // a wide margin over one 60 ms attempt
+}
+
+TEST(MessageReader, LeavesNoHandleBehindWhenThePipeRefusesMessageMode) {
+    const std::string pipe = uniquePipeName();
+    const std::string fullName = "\\\\.\\pipe\\" + pipe;
+    // A free byte-mode instance for every attempt of about a second.
+    std::vector<HANDLE> instances;
+    for (int i = 0; i < 40; ++i) {
+        instances.push_back(CreateNamedPipeA(fullName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                             PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr));
+        ASSERT_NE(instances.back(), INVALID_HANDLE_VALUE);
+    }
+    auto received = std::make_shared<Received>();
+    auto reader = std::make_unique<MessageReader>(std::make_unique<Recorder>(received), pipe);
+    Sleep(300); // the reader's own handles are all made by now
+    const std::size_t early = openHandleCount();
+    Sleep(600); // about ten more attempts
+    EXPECT_EQ(openHandleCount(), early);
+    reader.reset();
+    for (HANDLE instance : instances) {
+        CloseHandle(instance);
+    }
 }
 
 TEST(MessageReader, MalformedFramesCostNothingButThemselves) {

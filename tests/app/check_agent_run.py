@@ -55,7 +55,7 @@ def with_simulator(lines, *options):
                                  stdout=log, stderr=log, env=ENV)
     try:
         # The agent starts once the simulator's pipe exists.
-        waited = subprocess.run(EMULATOR + [WAIT_FOR_PIPE, "qvm_message_server", "30000"], env=ENV,
+        waited = subprocess.run(EMULATOR + [WAIT_FOR_PIPE, "qvm_message_server"], env=ENV,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60).returncode
         check(waited == 0, f"the simulator's pipe did not appear: {lines[:1]} {options}")
         return run_agent()

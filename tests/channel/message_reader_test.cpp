@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <chrono>
-#include <cstdint>
 #include <future>
 #include <mutex>
 #include <sstream>
@@ -72,26 +71,6 @@ simulator::Options serverOptions(const std::string& pipeName) {
     return options;
 }
 
-// Wine's GetProcessHandleCount answers 0: then count the handle values in use.
-std::size_t openHandleCount() {
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) {
-        return count;
-    }
-    DWORD flags = 0;
-    for (std::uintptr_t value = 4; value < (1u << 12); value += 4) {
-        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
-    }
-    return count;
-}
-
-// How long `reader.reset()` takes.
-double secondsToStop(std::unique_ptr<MessageReader>& reader) {
-    const auto start = std::chrono::steady_clock::now();
-    reader.reset();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 TEST(MessageReader, WithoutAServerItKeepsTryingStopsPromptlyAndConnectsLater) {
     const std::string pipe = uniquePipeName();
     auto received = std::make_shared<Received>();
@@ -103,29 +82,9 @@ TEST(MessageReader, WithoutAServerItKeepsTryingStopsPromptlyAndConnectsLater) {
         EXPECT_EQ(std::vector<std::string>{"late"}, received->waitFor(1));
     }
     Sleep(200); // trying again, with no server
-    EXPECT_LT(secondsToStop(reader), 2.0); // a wide margin over one 60 ms attempt
-}
-
-TEST(MessageReader, LeavesNoHandleBehindWhenThePipeRefusesMessageMode) {
-    const std::string pipe = uniquePipeName();
-    const std::string fullName = "\\\\.\\pipe\\" + pipe;
-    // A free byte-mode instance for every attempt of about a second.
-    std::vector<HANDLE> instances;
-    for (int i = 0; i < 40; ++i) {
-        instances.push_back(CreateNamedPipeA(fullName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
-                                             PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr));
-        ASSERT_NE(instances.back(), INVALID_HANDLE_VALUE);
-    }
-    auto received = std::make_shared<Received>();
-    auto reader = std::make_unique<MessageReader>(std::make_unique<Recorder>(received), pipe);
-    Sleep(300); // the reader's own handles are all made by now
-    const std::size_t early = openHandleCount();
-    Sleep(600); // about ten more attempts
-    EXPECT_EQ(openHandleCount(), early);
+    const auto stopping = std::chrono::steady_clock::now();
     reader.reset();
-    for (HANDLE instance : instances) {
-        CloseHandle(instance);
-    }
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(2)); // one attempt is 60 ms
 }
 
 TEST(MessageReader, MalformedFramesCostNothingButThemselves) {

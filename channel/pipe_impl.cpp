@@ -24,6 +24,11 @@ constexpr std::int64_t kWriteTimeoutUs = 5000000;
 constexpr DWORD kConnectPauseMs = 100;
 // The client's own message buffer; a larger message makes it grow.
 constexpr std::size_t kMessageBufferSize = 64 * 1024;
+// How long the read that ends a burst waits for one more message before the
+// client arms the zero-byte read through the engine thread: under a steady
+// flood the next message is usually this close, and taking it so costs a
+// fraction of the round trips of arming and waking.
+constexpr std::uint32_t kBurstLingerMs = 2;
 
 std::string stateText(PipeState::Enum state, bool handleOpen) {
     std::ostringstream text;
@@ -161,7 +166,8 @@ bool IpcPipe::PipeImpl::takeMessage() {
     }
     std::uint32_t got = 0;
     std::uint32_t error = 0;
-    if (!pipe_.readQueued(message_.data(), static_cast<std::uint32_t>(message_.size()), got, error)) {
+    if (!pipe_.readQueued(message_.data(), static_cast<std::uint32_t>(message_.size()), kBurstLingerMs, got,
+                          error)) {
         if (error == ERROR_IO_INCOMPLETE) {
             return false;
         }

@@ -173,17 +173,23 @@ bool Win32Pipe::read(void* buffer, std::uint32_t size, std::uint32_t& transferre
     return finished != FALSE;
 }
 
-bool Win32Pipe::readQueued(void* buffer, std::uint32_t size, std::uint32_t& transferred, std::uint32_t& error) {
+bool Win32Pipe::readQueued(void* buffer, std::uint32_t size, std::uint32_t lingerMs, std::uint32_t& transferred,
+                           std::uint32_t& error) {
     // A read that finds a message ends at once, and then asking for its
     // result makes no further call.
     resetOverlapped(readOverlapped_, readFlag_);
     const BOOL result = ReadFile(handle_.get(), buffer, size, nullptr, &readOverlapped_);
     error = errorAfter(result);
     if (!result && error == ERROR_IO_PENDING) {
-        // Nothing queued. CancelIo ends this thread's I/O only, which is this
-        // read: the zero-byte read belongs to the engine thread. A message
-        // that came meanwhile completes the read instead and is kept.
-        CancelIo(handle_.get());
+        // Nothing queued. A message that follows within the linger completes
+        // the read; otherwise it is cancelled. CancelIo ends this thread's
+        // I/O only, which is this read: the zero-byte read belongs to the
+        // engine thread. A message that came meanwhile completes the read
+        // instead and is kept.
+        if (lingerMs == 0 || !readFlag_.wait(std::int64_t(lingerMs) * 1000) ||
+            readOverlapped_.Internal == STATUS_PENDING) {
+            CancelIo(handle_.get());
+        }
     } else if (!result && error != ERROR_MORE_DATA) {
         return false;
     }

@@ -86,11 +86,12 @@ public:
     // and waits for the read to finish.
     bool read(void* buffer, std::uint32_t size, std::uint32_t& transferred, std::uint32_t& error);
     // On the calling thread: takes the next message (or its first `size`
-    // bytes, error ERROR_MORE_DATA) if one is queued, in one call when it is.
-    // None queued: false with ERROR_IO_INCOMPLETE, the read that found
-    // nothing being cancelled and ended before this returns, so no I/O of
-    // this thread outlives the call.
-    bool readQueued(void* buffer, std::uint32_t size, std::uint32_t& transferred, std::uint32_t& error);
+    // bytes, error ERROR_MORE_DATA) if one is queued, in one call when it is,
+    // or if one comes within `lingerMs`. None: false with
+    // ERROR_IO_INCOMPLETE, the read that found nothing being cancelled and
+    // ended before this returns, so no I/O of this thread outlives the call.
+    bool readQueued(void* buffer, std::uint32_t size, std::uint32_t lingerMs, std::uint32_t& transferred,
+                    std::uint32_t& error);
     // On the calling thread: copies up to `size` bytes of the next message
     // without taking it. `buffer` may be null when `size` is 0.
     bool peek(void* buffer, std::uint32_t size, std::uint32_t& bytesRead, std::uint32_t& bytesLeftThisMessage,

@@ -182,6 +182,9 @@ bool IpcPipe::PipeImpl::takeMessage() {
         if (!pipe_.peek(nullptr, 0, peeked, left, error)) {
             fail("Peeking the message failed", error);
         }
+        if (left == 0) {
+            break; // nothing more to wait for: a read now would wait for the next message
+        }
         if (taken + left > 0xFFFFFFFFu) {
             fail("Message too long", ERROR_INVALID_DATA);
         }
@@ -193,7 +196,7 @@ bool IpcPipe::PipeImpl::takeMessage() {
         if (!finished && error != ERROR_MORE_DATA) {
             fail("Reading the message failed", error);
         }
-        if (finished || left == 0) {
+        if (finished) {
             error = 0;
         }
     }

@@ -173,8 +173,8 @@ bool Win32Pipe::read(void* buffer, std::uint32_t size, std::uint32_t& transferre
     return finished != FALSE;
 }
 
-bool Win32Pipe::readQueued(void* buffer, std::uint32_t size, std::uint32_t lingerMs, std::uint32_t& transferred,
-                           std::uint32_t& error) {
+bool Win32Pipe::readQueued(void* buffer, std::uint32_t size, std::uint32_t lingerMs,
+                           std::uint32_t& transferred, std::uint32_t& error) {
     // A read that finds a message ends at once, and then asking for its
     // result makes no further call.
     resetOverlapped(readOverlapped_, readFlag_);

@@ -8,8 +8,8 @@
 //
 // Threads: one thread drives a pipe (its operations are not locked against
 // each other); read, readQueued, peek and getOverlappedResult run on that
-// thread and leave nothing pending behind them. The
-// waitables may be waited on from any thread.
+// thread and leave nothing pending behind them. The waitables may be waited
+// on from any thread.
 
 #include <windows.h>
 

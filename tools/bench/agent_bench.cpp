@@ -207,8 +207,9 @@ int serve(const std::string& name, const char* path, std::uint64_t count) {
         return 1;
     }
     const std::string full = "\\\\.\\pipe\\" + name;
-    HANDLE h = CreateNamedPipeA(full.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                                1, 64 * 1024, 4096, 0, nullptr);
+    HANDLE h = CreateNamedPipeA(full.c_str(), PIPE_ACCESS_DUPLEX,
+                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 64 * 1024, 4096, 0,
+                                nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         std::fprintf(stderr, "cannot create %s: %lu\n", full.c_str(), GetLastError());
         return 1;

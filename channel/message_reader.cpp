@@ -38,6 +38,7 @@ MessageReader::MessageReader(std::unique_ptr<MessageHandler> handler, const std:
 }
 
 MessageReader::~MessageReader() {
+    stopping.store(true, std::memory_order_release);
     stop.set();
     if (thread.joinable()) {
         thread.join();
@@ -109,8 +110,9 @@ void MessageReader::readMessages() {
 }
 
 void MessageReader::readWaitingMessages() {
-    // A manager that writes faster than this loop reads must not hold off a stop.
-    while (!stop.wait(0)) {
+    // A manager that writes faster than this loop reads must not hold off a
+    // stop; the look costs no kernel call.
+    while (!stopRequested()) {
         std::uint8_t header[messageHeaderSize] = {};
         if (client->peek(header, sizeof header) < sizeof header) {
             return;

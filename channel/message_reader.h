@@ -14,6 +14,7 @@
 #include "sys/concurrency/flag.h"
 #include "sys/logger/logger.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -38,7 +39,12 @@ private:
     // Reads and handles every whole message that is waiting, until a stop.
     void readWaitingMessages();
 
+    // Whether the owner has asked the thread to stop: the flag wakes waits,
+    // and `stopping` mirrors it in memory for the looks between messages.
+    bool stopRequested() const { return stopping.load(std::memory_order_acquire); }
+
     Flag stop;
+    std::atomic<bool> stopping{false};
     std::unique_ptr<IpcPipeClient> client;
     std::unique_ptr<MessageHandler> handler;
     AesHandler decryptor;

@@ -8,6 +8,10 @@
 //       while (client.peek(header, 8) >= 8 && client.readPacket(message)) ...
 //   }
 //
+// Wait on readWaitable() only after peek has answered 0: a message is taken
+// from the pipe as it is peeked, and the messages queued behind it are then
+// taken one call each without raising the read-ready signal.
+//
 // Threads: one thread at a time drives a client (connect, peek, the packet
 // operations, destruction); readWaitable() may be waited on from any thread.
 // Pipe I/O failures throw SystemMessageException (message id 0x1E with the
@@ -50,7 +54,8 @@ public:
 
     // The whole size of the next message, its first `size` bytes copied into
     // `buffer`; 0 when no message is ready. A message shorter than `size`
-    // ends the connection (error 38, ERROR_HANDLE_EOF).
+    // ends the connection (error 38, ERROR_HANDLE_EOF). The message is held
+    // by the client from then on, for the readPacket that follows.
     std::uint64_t peek(void* buffer, std::uint64_t size);
     bool isConnected() const { return getState() == PipeState::Connected; }
 

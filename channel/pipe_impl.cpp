@@ -22,6 +22,13 @@ using Logger::kWarn;
 constexpr std::int64_t kWriteTimeoutUs = 5000000;
 // The longest single pause between looks for an absent pipe.
 constexpr DWORD kConnectPauseMs = 100;
+// The client's own message buffer; a larger message makes it grow.
+constexpr std::size_t kMessageBufferSize = 64 * 1024;
+// How long the read that ends a burst waits for one more message before the
+// client arms the zero-byte read through the engine thread: under a steady
+// flood the next message is usually this close, and taking it so costs a
+// fraction of the round trips of arming and waking.
+constexpr std::uint32_t kBurstLingerMs = 2;
 
 std::string stateText(PipeState::Enum state, bool handleOpen) {
     std::ostringstream text;
@@ -59,7 +66,8 @@ void IpcPipe::PipeImpl::fail(const char* what, std::uint32_t error) {
 }
 
 void IpcPipe::PipeImpl::close() {
-    peekedTotal_ = 0;
+    holding_ = false;
+    takeDirectly_ = false;
     pipe_.close();
     setState(PipeState::Disconnected);
 }
@@ -84,94 +92,127 @@ bool IpcPipe::PipeImpl::ensureReadPending(std::uint32_t& error) {
     return true;
 }
 
+void IpcPipe::PipeImpl::failShort(std::uint64_t total, std::uint64_t needed) {
+    QV_LOG(kError) << "Message of " << total << " bytes on " << fullName_ << ", " << needed << " needed";
+    close();
+    throw SystemMessageException(MessageId(kMessagePipeError), SystemErrorCode(ERROR_HANDLE_EOF));
+}
+
 std::uint64_t IpcPipe::PipeImpl::peek(void* buffer, std::uint64_t size) {
     QV_ASSERT_MSG(invariantHolds(), stateText(getState(), pipe_.isOpen()));
     QV_ASSERT(buffer == nullptr || size != 0);
     if (buffer == nullptr) {
         size = 0;
     }
-    if (!readPending_ && !readQueued_) {
-        throw Failure("Unexpected no read pending");
-    }
-    peekedTotal_ = 0;
-
-    std::uint32_t error = 0;
-    if (readPending_ && !pipe_.getOverlappedResult(win32::Win32Pipe::kReadReadyResult, lastTransferred_, error)) {
-        if (error == ERROR_IO_INCOMPLETE) {
-            return 0; // no message yet
+    if (!holding_) {
+        if (!readPending_ && !takeDirectly_) {
+            throw Failure("Unexpected no read pending");
         }
-        if (error != 0 && error != ERROR_MORE_DATA) {
-            fail("Waiting for a message failed", error);
+        std::uint32_t error = 0;
+        if (readPending_) {
+            if (!pipe_.getOverlappedResult(win32::Win32Pipe::kReadReadyResult, lastTransferred_, error)) {
+                if (error == ERROR_IO_INCOMPLETE) {
+                    return 0; // no message yet
+                }
+                if (error != 0 && error != ERROR_MORE_DATA) {
+                    fail("Waiting for a message failed", error);
+                }
+            }
+            readPending_ = false;
+            takeDirectly_ = true;
+            // The armed read ended on a message. None left means it was an
+            // empty one, which that read consumed.
+            if (!takeMessage()) {
+                failShort(0, size);
+            }
+        } else if (!takeMessage()) {
+            // The burst is over: wait for the next message through the armed read.
+            takeDirectly_ = false;
+            if (!ensureReadPending(error)) {
+                close(); // logged as it failed
+                throw SystemMessageException(MessageId(kMessagePipeError), SystemErrorCode(error));
+            }
+            return 0;
         }
     }
 
-    // A message is there: the armed read has finished, or the message was
-    // already queued behind the last one read.
-    const auto asked = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFFu));
-    std::uint32_t bytesRead = 0;
-    std::uint32_t bytesLeft = 0;
-    std::uint32_t bytesQueued = 0;
-    if (!pipe_.peek(buffer, asked, bytesRead, bytesLeft, bytesQueued, error)) {
-        fail("Peeking the message failed", error);
+    const std::uint64_t total = held_;
+    if (buffer != nullptr) {
+        std::copy_n(message_.data(), std::min(size, total), static_cast<std::uint8_t*>(buffer));
     }
-    const std::uint64_t total = std::uint64_t(bytesRead) + bytesLeft;
-
     if (maxMessageSize_ != 0 && maxMessageSize_ < total) {
         QV_LOG(kDebug) << "Message of " << total << " bytes exceeds " << maxMessageSize_;
-        if (bytesRead != 0 && isLogging(kDebug)) {
+        const std::uint64_t shown = std::min(size, total);
+        if (shown != 0 && isLogging(kDebug)) {
             std::ostringstream bytes;
             bytes << std::hex << std::uppercase << std::setfill('0');
-            for (std::uint32_t i = 0; i < bytesRead; ++i) {
-                bytes << std::setw(2) << unsigned(static_cast<const std::uint8_t*>(buffer)[i]) << ' ';
+            for (std::uint64_t i = 0; i < shown; ++i) {
+                bytes << std::setw(2) << unsigned(message_[i]) << ' ';
             }
             QV_LOG(kDebug) << bytes.str();
         }
     }
-
-    // A message shorter than the caller needs ends the connection. So does an
-    // empty one, which the armed read has consumed: nothing would arm the read
-    // again, and later messages would never signal.
+    // A message shorter than the caller needs ends the connection, and so
+    // does an empty one.
     if (total < size || total == 0) {
-        QV_LOG(kError) << "Message of " << total << " bytes on " << fullName_ << ", " << size << " needed";
-        close();
-        throw SystemMessageException(MessageId(kMessagePipeError), SystemErrorCode(ERROR_HANDLE_EOF));
+        failShort(total, size);
     }
-    peekedTotal_ = total;
-    moreQueued_ = bytesQueued > total;
     return total;
 }
 
-bool IpcPipe::PipeImpl::readPacket(std::vector<std::uint8_t>& buffer) {
-    // The caller has usually just peeked this message: its size is known, and
-    // only this thread takes messages from the pipe.
-    const std::uint64_t total = peekedTotal_ != 0 ? peekedTotal_ : peek(nullptr, 0);
-    if (total == 0) {
-        return false;
+bool IpcPipe::PipeImpl::takeMessage() {
+    if (message_.size() < kMessageBufferSize) {
+        message_.resize(kMessageBufferSize);
     }
-    const bool moreQueued = moreQueued_;
-    peekedTotal_ = 0;
-    readPending_ = false;
-    readQueued_ = false;
-    buffer.resize(total);
+    std::uint32_t got = 0;
     std::uint32_t error = 0;
-    if (!pipe_.read(buffer.data(), static_cast<std::uint32_t>(total), lastTransferred_, error)) {
+    if (!pipe_.readQueued(message_.data(), static_cast<std::uint32_t>(message_.size()), kBurstLingerMs, got,
+                          error)) {
+        if (error == ERROR_IO_INCOMPLETE) {
+            return false;
+        }
         fail("Reading the message failed", error);
     }
-    QV_ASSERT_CMP(lastTransferred_, ==, total);
-    buffer.resize(std::min<std::uint64_t>(lastTransferred_, total)); // never hand on bytes not read
+    // Larger than the buffer: the pipe tells what is left of it, which the
+    // peer may still be writing.
+    std::uint64_t taken = got;
+    while (error == ERROR_MORE_DATA) {
+        std::uint32_t peeked = 0;
+        std::uint32_t left = 0;
+        if (!pipe_.peek(nullptr, 0, peeked, left, error)) {
+            fail("Peeking the message failed", error);
+        }
+        if (left == 0) {
+            break; // nothing more to wait for: a read now would wait for the next message
+        }
+        if (taken + left > 0xFFFFFFFFu) {
+            fail("Message too long", ERROR_INVALID_DATA);
+        }
+        if (message_.size() < taken + left) {
+            message_.resize(taken + left);
+        }
+        const bool finished = pipe_.read(message_.data() + taken, left, got, error);
+        taken += got;
+        if (!finished && error != ERROR_MORE_DATA) {
+            fail("Reading the message failed", error);
+        }
+        if (finished) {
+            error = 0;
+        }
+    }
+    lastTransferred_ = static_cast<std::uint32_t>(taken);
+    held_ = taken;
+    holding_ = true;
+    return true;
+}
 
-    if (moreQueued) {
-        // Arming would finish at once on the queued message; signalling it
-        // saves the round trip to the engine thread for every message of a burst.
-        readQueued_ = true;
-        pipe_.signalReadReady();
-        return true;
+bool IpcPipe::PipeImpl::readPacket(std::vector<std::uint8_t>& buffer) {
+    // Usually the caller has just peeked this message and it is held.
+    if (!holding_ && peek(nullptr, 0) == 0) {
+        return false;
     }
-    if (!ensureReadPending(error)) {
-        // The next peek reports the pipe's own error.
-        QV_LOG(kWarn) << "Read on " << fullName_ << " not armed again";
-        readPending_ = true;
-    }
+    buffer.assign(message_.begin(), message_.begin() + static_cast<std::ptrdiff_t>(held_));
+    holding_ = false;
     return true;
 }
 

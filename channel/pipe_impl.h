@@ -39,17 +39,27 @@ protected:
     // Logs, closes the pipe and throws the pipe error with `error`.
     [[noreturn]] void fail(const char* what, std::uint32_t error);
 
+    // Takes the next message into `message_` if one is queued; false when
+    // none is. Fails (logged, closed, thrown) on a pipe error.
+    bool takeMessage();
+    // Logs, closes the pipe and throws ERROR_HANDLE_EOF for a message of
+    // `total` bytes where `needed` were asked for.
+    [[noreturn]] void failShort(std::uint64_t total, std::uint64_t needed);
+
     std::uint32_t lastTransferred_ = 0;
     bool readPending_ = false;
-    // Read without arming again because the last peek saw another message
-    // queued behind the one read; the read-ready flag was set instead. The
-    // next peek finds that message at once, and the first read that leaves
-    // nothing known queued arms again.
-    bool readQueued_ = false;
-    // What the last peek found, for the readPacket that follows it: the size
-    // of the message (0 when not known) and whether more are queued behind it.
-    std::uint64_t peekedTotal_ = 0;
-    bool moreQueued_ = false;
+    // A message was taken and no read is armed: the next peek takes the next
+    // message straight from the pipe, in one call while messages are queued,
+    // and arms the zero-byte read only when it finds none. Messages of a
+    // burst so cost neither a wait, a signal of the read-ready flag nor a
+    // round trip to the engine thread.
+    bool takeDirectly_ = false;
+    // The message taken from the pipe and not yet handed over by readPacket:
+    // its first `held_` bytes, when `holding_`. The buffer keeps its size
+    // between messages and grows for a larger one.
+    std::vector<std::uint8_t> message_;
+    std::uint64_t held_ = 0;
+    bool holding_ = false;
     std::uint64_t maxMessageSize_;
     std::string fullName_;
     win32::Win32Pipe pipe_;

@@ -9,10 +9,6 @@ namespace qv::sys::win32 {
 
 namespace {
 
-bool isValid(HANDLE handle) {
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
-}
-
 // Win32 calls that succeed need not clear the last error: report 0 for them.
 std::uint32_t errorAfter(BOOL result) {
     return result ? 0 : GetLastError();
@@ -49,7 +45,7 @@ bool Win32Pipe::run(typename Win32PipeCommand<T>::Operation operation, T* argume
 }
 
 bool Win32Pipe::isOpen() const {
-    return isValid(handle_);
+    return handle_.isValid();
 }
 
 bool Win32Pipe::open(const std::string& fullName, std::uint32_t& error) {
@@ -62,26 +58,21 @@ bool Win32Pipe::open(const std::string& fullName, std::uint32_t& error) {
 }
 
 void Win32Pipe::openOnEngine(const std::string* fullName, std::uint32_t* success, std::uint32_t* error) {
-    const HANDLE pipe =
-        CreateFileA(fullName->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
-    *error = isValid(pipe) ? 0 : GetLastError();
+    UniqueHandle pipe(CreateFileA(fullName->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                                  nullptr));
+    *error = pipe.isValid() ? 0 : GetLastError();
     *success = 0;
-    if (!isValid(pipe)) {
+    if (!pipe.isValid()) {
         return;
     }
     DWORD mode = PIPE_READMODE_MESSAGE;
-    const BOOL modeSet = SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
+    const BOOL modeSet = SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr);
     *error = errorAfter(modeSet);
     *success = modeSet ? 1 : 0;
-    if (!modeSet) {
-        CloseHandle(pipe);
-        return;
+    if (modeSet) {
+        handle_ = std::move(pipe); // a pipe that refuses the mode is closed with `pipe`
     }
-    if (isValid(handle_) && handle_ != pipe) {
-        CloseHandle(handle_);
-    }
-    handle_ = pipe;
 }
 
 bool Win32Pipe::startRead(std::uint32_t& error) {
@@ -92,7 +83,7 @@ bool Win32Pipe::startRead(std::uint32_t& error) {
 void Win32Pipe::startReadOnEngine(unsigned char* readByte, std::uint32_t* success, std::uint32_t* error) {
     readReadyFlag_.reset();
     resetOverlapped(readReadyOverlapped_, readReadyFlag_);
-    const BOOL result = ReadFile(handle_, readByte, 0, nullptr, &readReadyOverlapped_);
+    const BOOL result = ReadFile(handle_.get(), readByte, 0, nullptr, &readReadyOverlapped_);
     *error = errorAfter(result);
     *success = result ? 1 : 0;
     if (*error == ERROR_IO_PENDING) {
@@ -115,7 +106,7 @@ bool Win32Pipe::write(const void* data, std::uint64_t size, std::uint32_t& error
 
 void Win32Pipe::writeOnEngine(WriteArgs* args, std::uint32_t* success, std::uint32_t* error) {
     resetOverlapped(writeOverlapped_, writeFlag_);
-    const BOOL result = WriteFile(handle_, args->data, args->size, nullptr, &writeOverlapped_);
+    const BOOL result = WriteFile(handle_.get(), args->data, args->size, nullptr, &writeOverlapped_);
     *error = errorAfter(result);
     *success = result ? 1 : 0;
     if (*error == ERROR_IO_PENDING) {
@@ -130,7 +121,7 @@ void Win32Pipe::writeOnEngine(WriteArgs* args, std::uint32_t* success, std::uint
 void Win32Pipe::flush() {
     if (isOpen()) {
         std::uint32_t error = 0;
-        run<void>(&Win32Pipe::flushOnEngine, handle_, error);
+        run<void>(&Win32Pipe::flushOnEngine, handle_.get(), error);
     }
 }
 
@@ -144,69 +135,88 @@ void Win32Pipe::close() {
     if (!isOpen()) {
         return;
     }
-    // Closed for the caller at once, even if the command fails.
-    void* const handle = handle_;
-    handle_ = nullptr;
+    // Closed for the caller at once; should the command fail, `handle`
+    // still closes it here.
+    UniqueHandle handle(handle_.take());
     std::uint32_t error = 0;
-    run<void>(&Win32Pipe::closeOnEngine, handle, error);
+    run<UniqueHandle>(&Win32Pipe::closeOnEngine, &handle, error);
 }
 
-void Win32Pipe::closeOnEngine(void* handle, std::uint32_t* success, std::uint32_t* error) {
-    const BOOL cancelled = CancelIo(handle);
+void Win32Pipe::closeOnEngine(UniqueHandle* handle, std::uint32_t* success, std::uint32_t* error) {
+    const BOOL cancelled = CancelIo(handle->get());
     *error = errorAfter(cancelled);
     // A cancelled operation still writes into its record and buffer until it
     // has ended: wait for each before the handle (and later the record) goes.
     for (OVERLAPPED* overlapped : {&writeOverlapped_, &readReadyOverlapped_, &connectOverlapped_}) {
         if (overlapped->Internal == STATUS_PENDING) {
             DWORD count = 0;
-            GetOverlappedResult(handle, overlapped, &count, TRUE);
+            GetOverlappedResult(handle->get(), overlapped, &count, TRUE);
         }
     }
-    *success = CloseHandle(handle) ? 1 : 0;
+    handle->reset();
+    *success = 1;
     // Reported last: the assertion handling may throw, and the handle must go first.
     QV_ASSERT_MSG(cancelled, narrowText(systemErrorText(*error)));
 }
 
 bool Win32Pipe::read(void* buffer, std::uint32_t size, std::uint32_t& transferred, std::uint32_t& error) {
     resetOverlapped(readOverlapped_, readFlag_);
-    const BOOL result = ReadFile(handle_, buffer, size, nullptr, &readOverlapped_);
+    const BOOL result = ReadFile(handle_.get(), buffer, size, nullptr, &readOverlapped_);
     error = errorAfter(result);
     if (!result && error != ERROR_IO_PENDING) {
         return false;
     }
     DWORD count = 0;
-    const BOOL finished = GetOverlappedResult(handle_, &readOverlapped_, &count, TRUE);
+    const BOOL finished = GetOverlappedResult(handle_.get(), &readOverlapped_, &count, TRUE);
     error = errorAfter(finished);
     transferred = count;
     return finished != FALSE;
 }
 
-bool Win32Pipe::peek(void* buffer, std::uint32_t size, std::uint32_t& bytesRead,
-                     std::uint32_t& bytesLeftThisMessage, std::uint32_t& error) {
-    std::uint32_t available = 0;
-    return peek(buffer, size, bytesRead, bytesLeftThisMessage, available, error);
+bool Win32Pipe::readQueued(void* buffer, std::uint32_t size, std::uint32_t lingerMs,
+                           std::uint32_t& transferred, std::uint32_t& error) {
+    // A read that finds a message ends at once, and then asking for its
+    // result makes no further call.
+    resetOverlapped(readOverlapped_, readFlag_);
+    const BOOL result = ReadFile(handle_.get(), buffer, size, nullptr, &readOverlapped_);
+    error = errorAfter(result);
+    if (!result && error == ERROR_IO_PENDING) {
+        // Nothing queued. A message that follows within the linger completes
+        // the read; otherwise it is cancelled. CancelIo ends this thread's
+        // I/O only, which is this read: the zero-byte read belongs to the
+        // engine thread. A message that came meanwhile completes the read
+        // instead and is kept.
+        if (lingerMs == 0 || !readFlag_.wait(std::int64_t(lingerMs) * 1000) ||
+            readOverlapped_.Internal == STATUS_PENDING) {
+            CancelIo(handle_.get());
+        }
+    } else if (!result && error != ERROR_MORE_DATA) {
+        return false;
+    }
+    DWORD count = 0;
+    const BOOL finished = GetOverlappedResult(handle_.get(), &readOverlapped_, &count, TRUE);
+    error = errorAfter(finished);
+    transferred = count;
+    if (!finished && error == ERROR_OPERATION_ABORTED) {
+        error = ERROR_IO_INCOMPLETE;
+    }
+    return finished || error == ERROR_MORE_DATA;
 }
 
 bool Win32Pipe::peek(void* buffer, std::uint32_t size, std::uint32_t& bytesRead,
-                     std::uint32_t& bytesLeftThisMessage, std::uint32_t& bytesAvailable, std::uint32_t& error) {
+                     std::uint32_t& bytesLeftThisMessage, std::uint32_t& error) {
     DWORD read = 0;
-    DWORD available = 0;
     DWORD left = 0;
-    const BOOL result = PeekNamedPipe(handle_, buffer, size, &read, &available, &left);
+    const BOOL result = PeekNamedPipe(handle_.get(), buffer, size, &read, nullptr, &left);
     error = errorAfter(result);
     bytesRead = read;
     bytesLeftThisMessage = left;
-    bytesAvailable = available;
     return result != FALSE;
-}
-
-void Win32Pipe::signalReadReady() {
-    readReadyFlag_.set();
 }
 
 bool Win32Pipe::getOverlappedResult(std::uint32_t type, std::uint32_t& transferred, std::uint32_t& error) {
     DWORD count = 0;
-    const BOOL result = GetOverlappedResult(handle_, &resultTypeToOverlapped(type), &count, FALSE);
+    const BOOL result = GetOverlappedResult(handle_.get(), &resultTypeToOverlapped(type), &count, FALSE);
     error = errorAfter(result);
     transferred = count;
     return result != FALSE;

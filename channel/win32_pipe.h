@@ -7,8 +7,9 @@
 // one thread: CancelIo only cancels the calling thread's I/O.
 //
 // Threads: one thread drives a pipe (its operations are not locked against
-// each other); read, peek and getOverlappedResult run on that thread. The
-// waitables may be waited on from any thread.
+// each other); read, readQueued, peek and getOverlappedResult run on that
+// thread and leave nothing pending behind them. The waitables may be waited
+// on from any thread.
 
 #include <windows.h>
 
@@ -19,6 +20,7 @@
 
 #include "sys/concurrency/command_invoker.h"
 #include "sys/concurrency/flag.h"
+#include "sys/win32/unique_handle.h"
 
 namespace qv::sys::win32 {
 
@@ -83,18 +85,17 @@ public:
     // On the calling thread: reads one message (or its first `size` bytes)
     // and waits for the read to finish.
     bool read(void* buffer, std::uint32_t size, std::uint32_t& transferred, std::uint32_t& error);
+    // On the calling thread: takes the next message (or its first `size`
+    // bytes, error ERROR_MORE_DATA) if one is queued, in one call when it is,
+    // or if one comes within `lingerMs`. None: false with
+    // ERROR_IO_INCOMPLETE, the read that found nothing being cancelled and
+    // ended before this returns, so no I/O of this thread outlives the call.
+    bool readQueued(void* buffer, std::uint32_t size, std::uint32_t lingerMs, std::uint32_t& transferred,
+                    std::uint32_t& error);
     // On the calling thread: copies up to `size` bytes of the next message
     // without taking it. `buffer` may be null when `size` is 0.
     bool peek(void* buffer, std::uint32_t size, std::uint32_t& bytesRead, std::uint32_t& bytesLeftThisMessage,
               std::uint32_t& error);
-    // The same, also giving the bytes of every message queued in the pipe, so
-    // that more than this message waiting shows as `bytesAvailable` larger
-    // than this message's size.
-    bool peek(void* buffer, std::uint32_t size, std::uint32_t& bytesRead, std::uint32_t& bytesLeftThisMessage,
-              std::uint32_t& bytesAvailable, std::uint32_t& error);
-    // On the calling thread: sets the read-ready flag without arming a read,
-    // for a message that is known to be queued already.
-    void signalReadReady();
     // On the calling thread, without waiting: ERROR_IO_INCOMPLETE while pending.
     bool getOverlappedResult(std::uint32_t type, std::uint32_t& transferred, std::uint32_t& error);
 
@@ -105,7 +106,7 @@ public:
 
     bool isOpen() const;
     // The pipe handle (null when closed), for the security functions.
-    void* handle() const { return handle_; }
+    void* handle() const { return handle_.get(); }
 
 private:
     template <typename T>
@@ -119,12 +120,12 @@ private:
     void startReadOnEngine(unsigned char* readByte, std::uint32_t* success, std::uint32_t* error);
     void writeOnEngine(WriteArgs* args, std::uint32_t* success, std::uint32_t* error);
     void flushOnEngine(void* handle, std::uint32_t* success, std::uint32_t* error);
-    void closeOnEngine(void* handle, std::uint32_t* success, std::uint32_t* error);
+    void closeOnEngine(UniqueHandle* handle, std::uint32_t* success, std::uint32_t* error);
 
     void resetOverlapped(OVERLAPPED& overlapped, const Flag& flag);
 
     CommandInvoker::Controller controller_;
-    HANDLE handle_ = nullptr;
+    UniqueHandle handle_;
     OVERLAPPED readReadyOverlapped_;
     OVERLAPPED writeOverlapped_;
     OVERLAPPED connectOverlapped_;

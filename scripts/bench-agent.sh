@@ -3,11 +3,12 @@
 # optimised build of their own:
 #  - messages/s of IpcPipeClient against a plain blocking ReadFile loop;
 #  - agent wall time with no manager against a trivial program;
-#  - records written under a simulator flood against a plain reader;
+#  - three rounds: a plain reader of a plain writer's flood and of the
+#    simulator's, and the agent's records under the plain writer's flood;
 #  - teardown with a connected idle manager: in the agent's own process from
 #    the end of its one-second wait, and as total - 1 s - trivial program;
 #  - peak working set under the flood against a run with no manager.
-#   scripts/bench-agent.sh [pipe bench ms per phase] [rounds] [flood messages]
+#   scripts/bench-agent.sh [pipe bench ms per phase] [rounds]
 set -Eeuo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,10 +37,6 @@ whole_number() { [[ "$2" =~ ^[0-9]+$ ]] && [ "$2" -gt 0 ] || fail "$1 must be a 
 
 whole_number "pipe bench ms per phase" "${1:-2000}"
 whole_number rounds "${2:-2}"
-flood=${3:-12000}
-whole_number "flood messages" "$flood"
-# The simulator sends the 8 events of the bench's cache flood/8 times.
-[ "$flood" -ge 8 ] || fail "the flood must hold at least 8 messages, not $flood"
 
 ./scripts/setup.sh >/dev/null
 cmake -S . -B build/bench-windows -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_TESTS=OFF \
@@ -54,6 +51,7 @@ cmake/wine-run.sh cmd /c exit >/dev/null 2>&1 || true
 
 work=$(mktemp -d)
 sim_pid=
+writer_pid=
 cleanup() {
   local status=$?
   trap - ERR
@@ -61,6 +59,7 @@ cleanup() {
     echo "bench-agent: stopped (status $status) after the last line above" >&2
   fi
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  [ -n "$writer_pid" ] && kill "$writer_pid" 2>/dev/null
   "$WINESERVER" -k 2>/dev/null || true
   rm -rf "$work"
 }
@@ -130,46 +129,48 @@ printf 'agent, idle manager      %8.1f ms (best of %d); teardown at most %.1f ms
 printf 'teardown in process      %8s ms (end of the wait to reader and writer gone; runs: %s)\n' \
   "$(field teardown_ms "$work/teardown.txt" | best)" "$(field teardown_ms "$work/teardown.txt" | tr '\n' ' ')"
 
-# The flood of 200-byte frames. The plain reader gets an endless one for 1 s.
-# The agent gets a finite one of $flood messages: it keeps reading for as long
-# as messages are queued, past its one-second wait (see the README), so an
-# endless flood would keep it from ending; its rate is records / (wall time -
-# trivial program).
-start_simulator --file "Z:$work/events.txt" --repeat 100000000
-win "$bench" read qvm_message_server 1000 >"$work/read.txt" 2>&1
-stop_simulator
-: >"$work/simulator.log"
-start_simulator --file "Z:$work/events.txt" --repeat $(( flood / 8 )) --clients 1
-timeout 300 cmake/wine-run.sh "$bench" run "Z:$work/flood.out" "$agent" >"$work/flood.txt" 2>/dev/null
-# Serving one client, the simulator ends by itself once the agent has gone.
-for _ in $(seq 50); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.1; done
-stop_simulator
-echo "simulator (agent's flood): $(grep summary "$work/simulator.log" | tail -1)"
-plain=$(field read "$work/read.txt")
-plain_ms=$(field ms "$work/read.txt")
-written=$(records "$work/flood.out")
-flood_ms=$(field wall_ms "$work/flood.txt")
-flood_ws=$(field peak_ws_kib "$work/flood.txt")
-need "message count of the plain reader" "$plain" "$work/read.txt"
-need "time of the plain reader" "$plain_ms" "$work/read.txt"
-need "wall time of the agent under the flood" "$flood_ms" "$work/flood.txt"
-need "working set of the agent under the flood" "$flood_ws" "$work/flood.txt"
-plain_rate=$(echo "$plain * 1000 / $plain_ms" | bc)
-agent_rate=$(echo "$written * 1000 / ($flood_ms - $trivial)" | bc)
-printf 'plain ReadFile loop      %8d msg/s (%d messages in %s ms)\n' "$plain_rate" "$plain" "$plain_ms"
-# The agent reads past its one second only while messages are queued. A flood
-# it drains within that second leaves it idle for the rest: records / time is
-# then a bound set by the flood, not the agent's rate.
-if [ "$(echo "$flood_ms < $alone * 1.2" | bc)" = 1 ]; then
-  printf 'agent under the flood    not measured: %d records, wall %s ms against %s ms with no manager:\n' \
-    "$written" "$flood_ms" "$alone"
-  printf '                         the agent drained the flood of %d within its second; give at least %d\n' \
-    "$flood" "$(( (plain_rate * 3 + 999) / 1000 * 1000 ))"
-else
-  printf 'agent under the flood    %8d records/s (%d records, wall %s ms): %.2f of the plain loop\n' \
-    "$agent_rate" "$written" "$flood_ms" "$(echo "scale=4; $agent_rate / $plain_rate" | bc)"
-fi
-printf 'peak working set         %8s KiB under the flood, %s KiB with no manager: %+d KiB\n' \
+# The flood of 200-byte frames, three rounds, each in one stretch: a plain
+# writer (one blocking WriteFile per message) read by a plain blocking
+# ReadFile loop for 1 s; the simulator's endless quiet flood read by the same
+# loop; the agent under the plain writer's endless flood. The agent's rate is
+# its records per collecting second (it collects for its one-second wait and
+# stops between two messages); records / (wall - trivial program) is shown
+# too. The load average stands beside each round.
+pipe=qvm_message_server
+start_writer() {
+  cmake/wine-run.sh "$bench" serve $pipe "Z:$work/events.txt" >"$work/writer.txt" 2>&1 &
+  writer_pid=$!
+  win "$bench" wait $pipe
+}
+median() { sort -n | sed -n 2p; }
+: >"$work/rounds.txt"
+for round in 1 2 3; do
+  load=$(cut -d' ' -f1-3 /proc/loadavg)
+  start_writer
+  win "$bench" read $pipe 1000 >"$work/plain.txt" 2>&1
+  wait "$writer_pid" || true
+  start_simulator --file "Z:$work/events.txt" --repeat 100000000
+  win "$bench" read $pipe 1000 >"$work/sim.txt" 2>&1
+  stop_simulator
+  start_writer
+  win "$bench" run "Z:$work/flood.out" "$agent" >"$work/flood.txt" 2>/dev/null
+  wait "$writer_pid" || true
+  plain_rate=$(echo "$(field read "$work/plain.txt") * 1000 / $(field ms "$work/plain.txt")" | bc)
+  sim_rate=$(echo "$(field read "$work/sim.txt") * 1000 / $(field ms "$work/sim.txt")" | bc)
+  written=$(records "$work/flood.out")
+  flood_ms=$(field wall_ms "$work/flood.txt")
+  flood_ws=$(field peak_ws_kib "$work/flood.txt")
+  wall_rate=$(echo "$written * 1000 / ($flood_ms - $trivial)" | bc)
+  sim_ratio=$(echo "scale=2; $sim_rate / $plain_rate" | bc)
+  agent_ratio=$(echo "scale=2; $written / $plain_rate" | bc)
+  printf 'round %d (load %s): plain loop %d msg/s; simulator %d msg/s, %.2f of it; agent %d records/collecting s, %.2f of it (%d/s over wall %s ms - trivial, %.2f)\n' \
+    "$round" "$load" "$plain_rate" "$sim_rate" "$sim_ratio" "$written" "$agent_ratio" "$wall_rate" "$flood_ms" \
+    "$(echo "scale=2; $wall_rate / $plain_rate" | bc)"
+  echo "$sim_ratio $agent_ratio" >>"$work/rounds.txt"
+done
+printf 'median of 3 rounds       simulator %.2f of the plain writer; agent %.2f of the plain loop\n' \
+  "$(cut -d' ' -f1 "$work/rounds.txt" | median)" "$(cut -d' ' -f2 "$work/rounds.txt" | median)"
+printf 'peak working set         %8s KiB under the flood (last round), %s KiB with no manager: %+d KiB\n' \
   "$flood_ws" "$alone_ws" "$(( ${flood_ws%.*} - ${alone_ws%.*} ))"
 
 # Teardown under an endless flood: the reader looks at its stop request

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs QuorvaneAnalytics.exe as a user would, against the manager simulator
 on the real pipe name, and checks its standard output and exit status.
-Usage: check_agent_run.py AGENT SIMULATOR FAILING_AGENT [EMULATOR...]"""
+Usage: check_agent_run.py AGENT SIMULATOR FAILING_AGENT WAIT_FOR_PIPE [EMULATOR...]"""
 import json
 import os
 import subprocess
@@ -11,7 +11,7 @@ import time
 
 import yaml
 
-AGENT, SIMULATOR, FAILING_AGENT, EMULATOR = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]
+AGENT, SIMULATOR, FAILING_AGENT, WAIT_FOR_PIPE, EMULATOR = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5:]
 ENV = dict(os.environ, TZ="UTC")
 failures = []
 
@@ -34,6 +34,11 @@ def run_agent(agent=AGENT):
         return subprocess.CompletedProcess(agent, status, out.read(), err.read()), seconds
 
 
+def check_run_time(name, seconds):
+    """The agent collects for one second and then stops promptly; the bounds are wide."""
+    check(0.9 <= seconds < 10, f"{name}: the run took {seconds:.2f} s")
+
+
 def event(code, device, mac, fw=None, stamp=1700000000):
     message = {"timestamp": stamp, "event": code, "deviceId": device, "updMacAddress": mac}
     if fw:
@@ -49,7 +54,10 @@ def with_simulator(lines, *options):
     simulator = subprocess.Popen(EMULATOR + [SIMULATOR, "--file", cache.name, "--wait", "20000", *options],
                                  stdout=log, stderr=log, env=ENV)
     try:
-        time.sleep(1.5)  # the simulator's pipe must exist before the agent starts
+        # The agent starts once the simulator's pipe exists.
+        waited = subprocess.run(EMULATOR + [WAIT_FOR_PIPE, "qvm_message_server"], env=ENV,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60).returncode
+        check(waited == 0, f"the simulator's pipe did not appear: {lines[:1]} {options}")
         return run_agent()
     finally:
         simulator.kill()
@@ -72,7 +80,7 @@ def banner_and_records(result, name):
 result, seconds = run_agent()
 banner_and_records(result, "no manager")
 check(len(result.stdout.splitlines()) == 2, f"no manager: unexpected output {result.stdout!r}")
-print(f"no manager: exit {result.returncode} after {seconds:.2f} s")
+check_run_time("no manager", seconds)
 
 # Docks connecting and leaving: one record per connect, in order, byte for
 # byte as the writer lays them out, with this host's lines in each.
@@ -92,7 +100,7 @@ expected = "".join(
                           ("Mon Jan 19 20:59:59 3001", "00:1a:2b:3c:4d:5e", "0.0.1")])
 check(host.startswith("  host: \n    computer_name: "), f"sample: no host lines in {text!r}")
 check(text == expected, f"sample: document differs:\n{text}\nexpected:\n{expected}")
-print(f"sample: {len(records)} records, exit {result.returncode} after {seconds:.2f} s")
+check_run_time("sample", seconds)
 
 good = [event(3, f"B{i}", f"02:00:00:00:00:{i:02x}") for i in range(1, 6)]
 
@@ -125,7 +133,7 @@ expect_good_records("short frames", good[:3], 3, "--bad", "short,zero-length", "
 result, seconds = with_simulator(good[:1], "--repeat", "1000000")
 records = banner_and_records(result, "flood")
 check(len(records) > 0, f"flood: no records")
-print(f"flood: {len(records)} records, exit {result.returncode} after {seconds:.2f} s")
+check_run_time("flood", seconds)
 
 # A reader that cannot start: one FATAL record naming the exception, the
 # fatal path's exit status 3, and no record after the document start.

@@ -71,12 +71,20 @@ simulator::Options serverOptions(const std::string& pipeName) {
     return options;
 }
 
-TEST(MessageReader, WithoutAServerItKeepsTryingAndStopsPromptly) {
+TEST(MessageReader, WithoutAServerItKeepsTryingStopsPromptlyAndConnectsLater) {
+    const std::string pipe = uniquePipeName();
     auto received = std::make_shared<Received>();
-    auto reader = std::make_unique<MessageReader>(std::make_unique<Recorder>(received), uniquePipeName());
+    auto reader = std::make_unique<MessageReader>(std::make_unique<Recorder>(received), pipe);
     Sleep(300);
-    reader.reset(); // hangs here if the stop flag is not seen
     EXPECT_TRUE(received->texts.empty());
+    {
+        Server server(serverOptions(pipe), {"late"});
+        EXPECT_EQ(std::vector<std::string>{"late"}, received->waitFor(1));
+    }
+    Sleep(200); // trying again, with no server
+    const auto stopping = std::chrono::steady_clock::now();
+    reader.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(2)); // one attempt is 60 ms
 }
 
 TEST(MessageReader, MalformedFramesCostNothingButThemselves) {

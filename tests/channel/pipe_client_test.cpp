@@ -106,8 +106,7 @@ TEST(PipeClient, ConnectsOnlyFromNotConnectedAndReportsEveryStateChange) {
         EXPECT_EQ(text(packet), "last message");
         EXPECT_EQ(pipeErrorOf([&] { client.peek(nullptr, 0); }), ERROR_BROKEN_PIPE);
         EXPECT_EQ(client.getState(), PipeState::Disconnected);
-        // Arming again after the last message failed, then the peek.
-        EXPECT_EQ(logs.take("IpcPipeClientImpl", "ERROR"), 2u);
+        EXPECT_EQ(logs.take("IpcPipeClientImpl", "ERROR"), 1u);
         EXPECT_FALSE(client.connect(1000, false)); // Disconnected is final
     }
     using S = PipeState;
@@ -116,15 +115,18 @@ TEST(PipeClient, ConnectsOnlyFromNotConnectedAndReportsEveryStateChange) {
     EXPECT_TRUE(IpcPipeClient(server.name(), "").connect(1000, false));
 }
 
-TEST(PipeClient, QuietConnectReportsAPipeThatRefusesMessageModeOnce) {
+TEST(PipeClient, QuietConnectReportsAPipeThatRefusesMessageModeOnceAndKeepsNoHandle) {
     const DWORD byteType = PIPE_TYPE_BYTE | PIPE_READMODE_BYTE;
     PipeServer server(byteType);
     PipeServer second(server.name(), byteType); // a free instance for each attempt
     PipeServer third(server.name(), byteType);
     IpcPipeClient client(server.name(), "");
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        EXPECT_FALSE(client.connect(60, true));
+    EXPECT_FALSE(client.connect(60, true));
+    const std::size_t handles = openHandleCount();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_FALSE(client.connect(60, true)); // as the reader tries again every 60 ms
     }
+    EXPECT_EQ(openHandleCount(), handles);
     EXPECT_EQ(client.getState(), PipeState::NotConnected);
     EXPECT_EQ(logs.take("IpcPipeClientImpl", "ERROR"), 1u);
 }
@@ -146,8 +148,8 @@ TEST(PipeClient, PeeksAndReadsWholeMessagesOneAfterAnother) {
     EXPECT_EQ(client->peek(header, 8), 0u);
     EXPECT_FALSE(client->readPacket(packet));
 
-    // Messages waiting at once are read in order, each its own size, and the
-    // read-ready signal stays up for those still queued.
+    // Messages waiting at once are read in order, each its own size, without
+    // waiting again; a second peek answers the same message.
     server.send("second message");
     server.send("third one");
     server.send("and a fourth one");
@@ -157,13 +159,19 @@ TEST(PipeClient, PeeksAndReadsWholeMessagesOneAfterAnother) {
     EXPECT_EQ(text(peeked), "second");
     ASSERT_TRUE(client->readPacket(packet));
     EXPECT_EQ(text(packet), "second message");
-    waitForMessage(*client);
+    EXPECT_EQ(client->peek(header, 8), 9u);
     EXPECT_EQ(client->peek(header, 8), 9u);
     ASSERT_TRUE(client->readPacket(packet));
     EXPECT_EQ(text(packet), "third one");
     ASSERT_TRUE(client->readPacket(packet));
     EXPECT_EQ(text(packet), "and a fourth one");
     EXPECT_FALSE(client->readPacket(packet));
+    // Nothing queued any more: the read is armed again and signals the next one.
+    server.send("fifth");
+    waitForMessage(*client);
+    ASSERT_TRUE(client->readPacket(packet));
+    EXPECT_EQ(text(packet), "fifth");
+    EXPECT_EQ(client->peek(header, 8), 0u);
 
     // Bigger than any pipe buffer: the server's write ends only as the client reads.
     std::string big(1 << 20, 'b');
@@ -175,6 +183,17 @@ TEST(PipeClient, PeeksAndReadsWholeMessagesOneAfterAnother) {
     EXPECT_TRUE(text(packet) == big);
     EXPECT_TRUE(client->isConnected());
     EXPECT_EQ(logs.take("IpcPipeClientImpl", "ERROR"), 0u);
+}
+
+TEST(PipeClient, ServerClosingWhileTheClientWaitsEndsTheConnection) {
+    PipeServer server;
+    auto client = connectedClient(server);
+    EXPECT_EQ(client->peek(nullptr, 0), 0u); // armed, nothing queued
+    server.close();
+    waitForMessage(*client); // the armed read ends with an error
+    EXPECT_EQ(pipeErrorOf([&] { client->peek(nullptr, 0); }), ERROR_BROKEN_PIPE);
+    EXPECT_EQ(client->getState(), PipeState::Disconnected);
+    EXPECT_EQ(logs.take("IpcPipeClientImpl", "ERROR"), 1u);
 }
 
 TEST(PipeClient, ShortOrEmptyMessageEndsTheConnectionWithEndOfFile) {

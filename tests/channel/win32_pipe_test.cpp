@@ -42,3 +42,30 @@ TEST(Win32Pipe, OpensOnceAndOnlyInMessageMode) {
     EXPECT_EQ(invalidArgumentText([&] { pipe.resultTypeToOverlapped(3); }),
               "Unknown result type passed to resultTypeToOverlapped");
 }
+
+TEST(Win32Pipe, ArmsAtOnceForAQueuedMessageAndClosesAfterTheArmedReadEnded) {
+    PipeServer server;
+    Win32Pipe pipe;
+    std::uint32_t error = 0;
+    ASSERT_TRUE(pipe.open(server.fullName(), error));
+    server.accept();
+    server.send("already here, longer than the zero-byte read");
+    const bool done = pipe.startRead(error);
+    EXPECT_TRUE(done ? error == 0 : error == ERROR_MORE_DATA) << done << " " << error;
+    EXPECT_TRUE(pipe.getWaitable(Win32Pipe::kReadReadyResult).wait(0));
+    char message[64];
+    std::uint32_t read = 0;
+    std::uint32_t left = 0;
+    ASSERT_TRUE(pipe.peek(message, 8, read, left, error));
+    EXPECT_EQ(read + left, 44u);
+
+    ASSERT_TRUE(pipe.read(message, sizeof message, read, error));
+    EXPECT_FALSE(pipe.startRead(error));
+    EXPECT_EQ(error, ERROR_IO_PENDING);
+    pipe.close();
+    EXPECT_FALSE(pipe.isOpen());
+    // The cancelled read has ended: nothing writes into its record any more.
+    EXPECT_NE(pipe.resultTypeToOverlapped(Win32Pipe::kReadReadyResult).Internal, STATUS_PENDING);
+    pipe.close();
+    EXPECT_FALSE(pipe.isOpen());
+}

@@ -7,11 +7,18 @@
 //       set sampled every 5 ms while it runs).
 //   agent_bench nothing
 //       returns at once: the trivial program to compare start-up against.
+//   agent_bench wait PIPE
+//       returns once \\.\pipe\PIPE exists (exit 1 after 10 s without it).
 //   agent_bench read PIPE MS
 //       a plain blocking ReadFile loop on \\.\pipe\PIPE for MS milliseconds;
 //       prints "read=N ms=T".
 //   agent_bench events FILE
 //       writes dock event lines whose simulator frames are 200 bytes each.
+//   agent_bench serve PIPE FILE [COUNT]
+//       a plain writer: creates \\.\pipe\PIPE as the simulator does, waits
+//       for one client and writes it the events of FILE framed as the
+//       simulator frames them, one blocking WriteFile each, COUNT messages
+//       (0 or none: until the client goes), then ends. Prints "written=N".
 //   agent_bench teardown
 //       runs the agent's main body in this process, its document going
 //       nowhere, and prints "teardown_ms=...": from the end of its one-second
@@ -20,6 +27,7 @@
 #include "app/app_main.h"
 #include "channel/dock_event.h"
 #include "channel/key.h"
+#include "channel/key_store.h"
 #include "tools/manager_simulator/frames.h"
 
 #include <windows.h>
@@ -106,9 +114,20 @@ int run(int argc, char** argv) {
     return 0;
 }
 
+// Waits up to 10 s for the pipe to exist with a free instance.
+bool waitForPipe(const std::string& full) {
+    for (int i = 0; i < 500; ++i) {
+        if (WaitNamedPipeA(full.c_str(), 1)) {
+            return true;
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
 int read(const std::string& name, long limitMs) {
     const std::string full = "\\\\.\\pipe\\" + name;
-    WaitNamedPipeA(full.c_str(), 10000);
+    waitForPipe(full);
     HANDLE h = CreateFileA(full.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -163,6 +182,57 @@ int events(const char* path) {
     return file ? 0 : 1;
 }
 
+int serve(const std::string& name, const char* path, std::uint64_t count) {
+    qv::sys::encryption::Key<16> key;
+    std::uint32_t tag = 0;
+    if (!qv::sys::encryption::getKey(qv::sys::encryption::channelKeyNumber, key.data(), key.size(), tag)) {
+        std::fprintf(stderr, "no channel key\n");
+        return 1;
+    }
+    std::ifstream file(path, std::ios::binary);
+    std::vector<std::string> frames;
+    // Frames made beforehand, each line several times over with its own
+    // random first block, so that writing costs nothing but the write.
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+        lines.push_back(line);
+    }
+    for (int round = 0; round < 32 && !lines.empty(); ++round) {
+        for (const std::string& line : lines) {
+            frames.push_back(qv::simulator::buildFrame(qv::simulator::FrameKind::Good, key, line));
+        }
+    }
+    if (frames.empty()) {
+        std::fprintf(stderr, "no events in %s\n", path);
+        return 1;
+    }
+    const std::string full = "\\\\.\\pipe\\" + name;
+    HANDLE h = CreateNamedPipeA(full.c_str(), PIPE_ACCESS_DUPLEX,
+                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 64 * 1024, 4096, 0,
+                                nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "cannot create %s: %lu\n", full.c_str(), GetLastError());
+        return 1;
+    }
+    if (!ConnectNamedPipe(h, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
+        std::fprintf(stderr, "ConnectNamedPipe failed: %lu\n", GetLastError());
+        CloseHandle(h);
+        return 1;
+    }
+    std::uint64_t written = 0;
+    DWORD done = 0;
+    for (std::size_t i = 0; count == 0 || written < count; i = (i + 1) % frames.size()) {
+        if (!WriteFile(h, frames[i].data(), static_cast<DWORD>(frames[i].size()), &done, nullptr)) {
+            break;
+        }
+        ++written;
+    }
+    FlushFileBuffers(h);
+    CloseHandle(h);
+    std::printf("written=%llu\n", static_cast<unsigned long long>(written));
+    return 0;
+}
+
 // The wait begins as soon as the reader is made, so it ends one second after
 // the factory returns (the factory is called once).
 int teardown() {
@@ -199,10 +269,17 @@ int main(int argc, char** argv) {
     if (mode == "events" && argc > 2) {
         return events(argv[2]);
     }
+    if (mode == "wait" && argc > 2) {
+        return waitForPipe("\\\\.\\pipe\\" + std::string(argv[2])) ? 0 : 1;
+    }
+    if (mode == "serve" && argc > 3) {
+        return serve(argv[2], argv[3], argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 0);
+    }
     if (mode == "teardown") {
         return teardown();
     }
     std::fprintf(stderr,
-                 "usage: agent_bench run OUTFILE PROGRAM [ARGS...] | nothing | read PIPE MS | events FILE | teardown\n");
+                 "usage: agent_bench run OUTFILE PROGRAM [ARGS...] | nothing | read PIPE MS | events FILE | "
+                 "wait PIPE | serve PIPE FILE [COUNT] | teardown\n");
     return 2;
 }

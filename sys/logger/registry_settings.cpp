@@ -36,6 +36,7 @@ public:
         }
         const PersistFlags flags = hive == Hive::User ? kPersistUser : kPersistMachine;
         const PersistSnapshot snapshot = tree.read(flags);
+        result.setFromAnotherAccount(snapshot.fromAnotherAccount());
         for (const auto& [name, entry] : snapshot.entries()) {
             if (entry.leaf) {
                 result.putValue(name, entry.text);

@@ -118,15 +118,17 @@ struct TestUserHive : PersistUserHive {
     enum Mode { Real, NoHive, CannotImpersonate } mode;
     explicit TestUserHive(Mode mode) : mode(mode) {}
     struct Counted : win32::UserImpersonator {
-        explicit Counted(int& count) : alive(count) { ++alive; }
+        Counted(int& count, bool another) : alive(count), another(another) { ++alive; }
         ~Counted() override { --alive; }
+        bool actsAsAnotherAccount() const override { return another; }
         int& alive;
+        bool another;
     };
     std::unique_ptr<win32::UserImpersonator> impersonate() override {
         if (mode == CannotImpersonate) {
             throw MessageException(MessageId(kMessageImpersonation));
         }
-        return std::make_unique<Counted>(alive);
+        return std::make_unique<Counted>(alive, anotherAccount);
     }
     long open(std::uint32_t access, void*& key) override {
         aliveAtOpen = alive;
@@ -135,15 +137,22 @@ struct TestUserHive : PersistUserHive {
     std::shared_ptr<PersistUserHive> real = loggedOnUserHive();
     int alive = 0;
     int aliveAtOpen = -1;
+    bool anotherAccount = false;
 };
 
 TEST_F(PersistTreeTest, UserHiveIsReachedOnlyWhileActingAsTheUser) {
     test::LogCapture& records = test::LogCapture::of("PersistRegAccess");
     setString(HKEY_CURRENT_USER, "kept", "yes");
     auto real = std::make_shared<TestUserHive>(TestUserHive::Real);
-    EXPECT_EQ("yes", PersistTree(name(), false, real).read(kPersistUser).getString("kept"));
+    const PersistSnapshot own = PersistTree(name(), false, real).read(kPersistUser);
+    EXPECT_EQ("yes", own.getString("kept"));
+    EXPECT_FALSE(own.fromAnotherAccount());
     EXPECT_EQ(1, real->aliveAtOpen);
     EXPECT_EQ(0, real->alive);
+    // Read while acting as an account other than the process's: its values are that user's choice.
+    real->anotherAccount = true;
+    EXPECT_TRUE(PersistTree(name(), false, real).read(kPersistUser).fromAnotherAccount());
+    EXPECT_FALSE(PersistTree(name(), false, real).read(kPersistMachine).fromAnotherAccount());
 
     for (auto mode : {TestUserHive::NoHive, TestUserHive::CannotImpersonate}) {
         SCOPED_TRACE(mode);
@@ -157,7 +166,10 @@ TEST_F(PersistTreeTest, UserHiveIsReachedOnlyWhileActingAsTheUser) {
         EXPECT_EQ(mode == TestUserHive::NoHive ? Logger::kWarn : Logger::kError, written[0].level);
         tree.remove("kept", kPersistUser, false);
     }
-    EXPECT_EQ("yes", PersistTree(name()).read(kPersistUser).getString("kept"));
+    // Wine's console user is the process's own account.
+    const PersistSnapshot logged = PersistTree(name()).read(kPersistUser);
+    EXPECT_EQ("yes", logged.getString("kept"));
+    EXPECT_FALSE(logged.fromAnotherAccount());
 }
 
 } // namespace

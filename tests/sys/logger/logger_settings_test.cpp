@@ -103,6 +103,49 @@ TEST(LoggerSettings, LoggerKeyFromTheUserHiveWholeElseFromTheMachine) {
     EXPECT_NE(notes[2].find("\"500000\" is below"), std::string::npos) << notes[2];
 }
 
+// A service reads the console user's hive as that user: the user's values
+// choose no path there, levels and the rest still count.
+TEST(LoggerSettings, AnotherAccountsHiveChoosesNoPath) {
+    SettingsData data;
+    SettingsNotes notes;
+    SettingsKey& machine = data.key("Logger", Hive::Machine);
+    machine.putValue("directory", "D:\\logs");
+    machine.putValue("verbosity", "ERROR");
+    SettingsKey& user = data.key("Logger");
+    user.putValue("directory", "\\\\share\\user");
+    user.putValue("verbosity", "DEBUG");
+    user.setFromAnotherAccount(true);
+    CoreSettings core = readCoreSettings(data, kInfo, notes);
+    EXPECT_EQ(core.directory, "D:\\logs\\");
+    EXPECT_EQ(core.configuredVerbosity, kDebug);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("Logger value \"directory\""), std::string::npos) << notes[0];
+
+    data.key("App\\Logger\\Outputs\\trace", Hive::Machine).putValue("filename", "trace.log");
+    for (const char* output : {"trace", "mine", "stderr"}) {
+        SettingsKey& key = data.key(std::string("App\\Logger\\Outputs\\") + output);
+        key.putValue("filename", output == std::string("stderr") ? "stderr" : "C:\\Users\\Public\\x.log");
+        key.putValue("max size", "0");
+        key.setFromAnotherAccount(true);
+    }
+    notes.clear();
+    const auto trace = readOutputSettings(data, "App", "trace", core.directory, notes);
+    ASSERT_TRUE(trace);
+    EXPECT_EQ(trace->filename, "D:\\logs\\trace.log");
+    EXPECT_EQ(trace->maxSize, 0u);
+    EXPECT_FALSE(readOutputSettings(data, "App", "mine", core.directory, notes)); // no machine "filename"
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_NE(notes[0].find("trace value \"filename\""), std::string::npos) << notes[0];
+    EXPECT_NE(notes[1].find("mine value \"filename\""), std::string::npos) << notes[1];
+    // The name of a stream chooses the stream, whatever "filename" says.
+    EXPECT_EQ(readOutputSettings(data, "App", "stderr", core.directory, notes)->kind,
+              OutputKind::StandardError);
+
+    // The process's own hive chooses as before.
+    user.setFromAnotherAccount(false);
+    EXPECT_EQ(readCoreSettings(data, kInfo, notes).directory, "\\\\share\\user\\");
+}
+
 TEST(LoggerSettings, OutputsByNameAndByFilename) {
     SettingsData data;
     SettingsNotes notes;

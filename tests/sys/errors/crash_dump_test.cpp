@@ -1,6 +1,9 @@
 #include <regex>
 
+#include <aclapi.h>
+
 #include "errors_test_support.h"
+#include "sys/errors/dump_file.h"
 #include "sys/errors/structured_exception.h"
 
 namespace qv::sys {
@@ -22,10 +25,56 @@ TEST(CrashDump, DebugLocationIsTheFirstUsableCandidate) {
         EXPECT_EQ(directory, debugLocation(false));
         ASSERT_TRUE(CreateDirectoryA(quorvaneTemp.c_str(), nullptr));
         EXPECT_EQ(quorvaneTemp, debugLocation(false));
+        // Any user may make that folder: made by one, it is passed over.
+        int asked = 0;
+        const auto firstByAUser = [&asked](void* folder) {
+            return asked++ == 0 ? win32::sidFromText("S-1-5-32-545") : win32::fileOwner(folder);
+        };
+        EXPECT_EQ(directory, debugLocation(false, firstByAUser));
+        EXPECT_EQ("", debugLocation(false, [](void*) { return win32::Sid(); })); // no owner known
         RemoveDirectoryA(quorvaneTemp.c_str());
     }
     test::ScopedSetting missing(HKEY_CURRENT_USER, "Core", "DebugLocation", setting / "missing\\");
     EXPECT_EQ(test::moduleDirectory(), debugLocation(false));
+}
+
+TEST(CrashDump, DumpFileIsNewClosedToOtherUsersAndFollowsNoLink) {
+    test::ScratchFolder dumps;
+    const std::string precious = dumps / "precious.txt";
+    std::ofstream(precious) << "keep me";
+    const std::string path = dumps / "app.dmp";
+    // A name put there beforehand, leading into another file.
+    ASSERT_TRUE(CreateHardLinkA(path.c_str(), precious.c_str(), nullptr));
+    {
+        const DumpFile dump = createDumpFile(path);
+        ASSERT_TRUE(dump.file) << dump.error;
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(dump.file.get(), "dump", 4, &written, nullptr));
+
+        PACL access = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_EQ(DWORD(ERROR_SUCCESS),
+                  GetSecurityInfo(dump.file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, &access, nullptr, &descriptor));
+        ASSERT_NE(nullptr, access);
+        const win32::Sid self = win32::processAccount();
+        int allowed = 0;
+        for (DWORD i = 0; i < access->AceCount; ++i) {
+            ACE_HEADER* ace = nullptr;
+            ASSERT_TRUE(GetAce(access, i, reinterpret_cast<void**>(&ace)));
+            if (ace->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+                auto* sid = reinterpret_cast<PSID>(&reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart);
+                const auto* bytes = static_cast<std::uint8_t*>(sid);
+                const win32::Sid grantee(bytes, bytes + GetLengthSid(sid));
+                EXPECT_TRUE(win32::isTrustedOwner(grantee, self)) << win32::sidText(grantee);
+                ++allowed;
+            }
+        }
+        EXPECT_GT(allowed, 0);
+        LocalFree(descriptor);
+    }
+    EXPECT_EQ("keep me", test::readFile(precious));
+    EXPECT_EQ("dump", test::readFile(path));
 }
 
 TEST(CrashDump, UniqueNamesCountCollisionsUpToTen) {

@@ -138,8 +138,9 @@ TEST(LoggerSettings, AnotherAccountsHiveChoosesNoPath) {
     EXPECT_NE(notes[0].find("trace value \"filename\""), std::string::npos) << notes[0];
     EXPECT_NE(notes[1].find("mine value \"filename\""), std::string::npos) << notes[1];
     // The name of a stream chooses the stream, whatever "filename" says.
-    EXPECT_EQ(readOutputSettings(data, "App", "stderr", core.directory, notes)->kind,
-              OutputKind::StandardError);
+    EXPECT_EQ(
+        readOutputSettings(data, "App", "stderr", core.directory, notes).value_or(OutputSettings()).kind,
+        OutputKind::StandardError);
 
     // The process's own hive chooses as before.
     user.setFromAnotherAccount(false);

@@ -337,6 +337,7 @@ PersistSnapshot PersistTreeState::read(PersistFlags flags, bool withDwords) cons
             readValues(place.key.get(), withDwords, snapshot);
             readSubkeys(place.key.get(), snapshot);
         }
+        snapshot.setFromAnotherAccount(place.impersonator && place.impersonator->actsAsAnotherAccount());
     } catch (const Exception&) {
         // We cannot act as the logged-on user: there is no user hive to read.
     }

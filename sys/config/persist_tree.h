@@ -109,9 +109,16 @@ public:
     const PersistIssue* issue(const std::string& name) const;
     void addIssue(PersistIssue issue) { issues_.push_back(std::move(issue)); }
 
+    // Read from the hive of an account other than the process's own (the
+    // logged-on user's, while the process runs as another): its values are
+    // that user's choice, not the choice of whoever runs the process.
+    bool fromAnotherAccount() const { return fromAnotherAccount_; }
+    void setFromAnotherAccount(bool another) { fromAnotherAccount_ = another; }
+
 private:
     Entries entries_;
     std::vector<PersistIssue> issues_;
+    bool fromAnotherAccount_ = false;
 };
 
 // How a tree reaches the logged-on user's hive. The default acts as the

@@ -12,9 +12,14 @@ namespace {
 
 // These settings are read on the way to a crash dump: nothing may escape.
 template <typename OptionType>
-auto loaded(OptionType option, const char* section, bool includeUser) {
+auto loaded(OptionType option, const char* section, bool includeUser,
+            std::shared_ptr<PersistUserHive> userHive = nullptr, bool choosesPath = false) {
     try {
-        RegistryDataStore store(section, includeUser, false);
+        RegistryDataStore store(section, includeUser, false,
+                                userHive ? std::move(userHive) : loggedOnUserHive());
+        if (choosesPath) {
+            store.markPathValue(option.name());
+        }
         option.load(store);
     } catch (const std::exception&) {
     } catch (const Exception&) {
@@ -25,8 +30,12 @@ auto loaded(OptionType option, const char* section, bool includeUser) {
 } // namespace
 
 std::string debugLocationSetting() {
+    return debugLocationSetting(nullptr);
+}
+
+std::string debugLocationSetting(std::shared_ptr<PersistUserHive> userHive) {
     return loaded(String("DebugLocation", "", "Directory for log files and crash dumps", "directory"), "Core",
-                  true);
+                  true, std::move(userHive), true);
 }
 
 bool uniqueDumpFilesSetting() {

@@ -98,6 +98,14 @@ StoreValue RegistryDataStore::read(const std::string& key) const {
         if (snapshot == nullptr) {
             continue;
         }
+        if (source == kSourceUser && snapshot->fromAnotherAccount() && pathValues_.count(key) != 0 &&
+            snapshot->contains(key)) {
+            // A user who is not the process's account must not choose where it writes.
+            detail::reportStore(
+                node_.state().description(kPersistUser) + " value \"" + key +
+                "\" chooses a path and belongs to another account than the process's; not used");
+            continue;
+        }
         const std::string problem = unusable(*snapshot, key);
         if (!problem.empty()) {
             detail::reportStore(

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,11 @@ public:
     // PersistBadAccess when a place cannot be opened.
     void flush() override;
 
+    // `key` chooses a path (where dumps or logs go). While the user's hive
+    // belongs to an account other than the process's own, read() does not
+    // take its value there: a record names it and the machine's value counts.
+    void markPathValue(const std::string& key) { pathValues_.insert(key); }
+
 private:
     RegistryDataStore(PersistTree node, bool includeUser, bool withDwords);
 
@@ -48,6 +54,7 @@ private:
     std::map<std::string, std::unique_ptr<RegistryDataStore>> children_;
     PersistSnapshot unsavedMachine_;
     PersistSnapshot unsavedUser_;
+    std::set<std::string> pathValues_;
 };
 
 } // namespace qv::sys::option

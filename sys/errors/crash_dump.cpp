@@ -9,6 +9,7 @@
 #include <dbghelp.h>
 
 #include "sys/config/program_options.h"
+#include "sys/errors/dump_file.h"
 #include "sys/errors/quiet_log.h"
 #include "sys/errors/structured_exception.h"
 #include "sys/win32/unique_handle.h"
@@ -27,17 +28,6 @@ std::string modulePath() {
         throw SystemError(1, SystemErrorCode(ERROR_FILENAME_EXCED_RANGE));
     }
     return std::string(path, length);
-}
-
-// A directory a dump can be created in; it is never created here.
-bool usableDirectory(const std::string& directory) {
-    if (directory.empty()) {
-        return false;
-    }
-    const win32::UniqueHandle handle(
-        CreateFileA(directory.c_str(), FILE_ADD_FILE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL, nullptr));
-    return static_cast<bool>(handle);
 }
 
 std::string temporaryDirectory() {
@@ -87,13 +77,17 @@ std::string executableBaseName() {
 }
 
 std::string debugLocation(bool preferTemp) {
+    return debugLocation(preferTemp, &win32::fileOwner);
+}
+
+std::string debugLocation(bool preferTemp, const FolderOwnerLookup& ownerOf) {
     // Each candidate is looked up only when the ones before it are unusable.
     using Candidate = std::string (*)();
     const Candidate candidates[] = {&temporaryDirectory, &windowsTempDirectory, &settingDirectory,
                                     &executableDirectory, &temporaryDirectory};
     for (std::size_t i = preferTemp ? 0 : 1; i < std::size(candidates); ++i) {
         std::string candidate = candidates[i]();
-        if (usableDirectory(candidate)) {
+        if (usableDumpFolder(candidate, ownerOf)) {
             return candidate;
         }
     }
@@ -144,12 +138,11 @@ void writeCrashDump(const Logger::Logged* logged, _EXCEPTION_POINTERS* exception
 
 void writeMiniDump(const Logger::Logged* logged, const std::string& path,
                    _EXCEPTION_POINTERS* exceptionPointers) {
-    const win32::UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const DumpFile dump = createDumpFile(path);
+    const win32::UniqueHandle& file = dump.file;
     if (!file) {
-        const DWORD error = GetLastError();
         QV_LOG_QUIETLY_AT(logged, Logger::kError, 214,
-                          "Cannot create the dump file \"" << path << "\": " << SystemErrorCode(error));
+                          "Cannot create the dump file \"" << path << "\": " << SystemErrorCode(dump.error));
         return;
     }
     MINIDUMP_EXCEPTION_INFORMATION information{GetCurrentThreadId(), exceptionPointers, TRUE};

@@ -21,12 +21,18 @@
 #include "sys/logger/logger_settings.h"
 #include "sys/logger/output.h"
 
+namespace qv::sys {
+class PersistUserHive;
+}
+
 namespace qv::sys::Logger {
 
 class LoggerCore;
 
-// The registry below Software\Quorvane (registry_settings.cpp).
-std::unique_ptr<SettingsSource> makeRegistrySettingsSource();
+// The registry below Software\Quorvane (registry_settings.cpp); `userHive`
+// null: the logged-on user's.
+std::unique_ptr<SettingsSource>
+makeRegistrySettingsSource(std::shared_ptr<PersistUserHive> userHive = nullptr);
 
 // One per module name, created on first use and kept until the logger ends.
 class ModuleEntry : private boost::noncopyable {

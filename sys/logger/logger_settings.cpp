@@ -95,6 +95,21 @@ SettingsKey readSettings(SettingsSource& source, const std::vector<std::string>&
     return key;
 }
 
+std::optional<std::string> readPathValue(SettingsSource& source, const std::vector<std::string>& path,
+                                         const SettingsKey& key, const std::string& name,
+                                         SettingsNotes& notes) {
+    std::optional<std::string> text = key.value(name);
+    if (!key.fromAnotherAccount()) {
+        return text;
+    }
+    if (text) {
+        notes.push_back(keyPath(path) + " value " + quoted(name) + " " + quoted(*text) +
+                        " of the user's hive chooses a path and belongs to another account than the "
+                        "process's; ignored, the machine's value counts");
+    }
+    return source.read(path, Hive::Machine).value(name);
+}
+
 std::int64_t settingsNumber(const std::string& text) {
     return leadingNumber(text).value;
 }
@@ -120,7 +135,7 @@ CoreSettings readCoreSettings(SettingsSource& source, Level startVerbosity, Sett
                 }
             }
         }
-        if (const auto directory = key.value("directory")) {
+        if (const auto directory = readPathValue(source, {"Logger"}, key, "directory", notes)) {
             settings.directory = *directory;
             if (!settings.directory.empty() && settings.directory.back() != '\\') {
                 settings.directory += '\\';
@@ -138,7 +153,10 @@ std::optional<OutputSettings> readOutputSettings(SettingsSource& source, const s
     const std::vector<std::string> path = {loggerName, "Logger", "Outputs", outputName};
     const std::string where = keyPath(path);
     const SettingsKey key = readSettings(source, path, notes);
-    const auto filename = key.value("filename");
+    // An output named after a stream is that stream: its "filename" names no file.
+    const bool namesStream = outputName == "stderr" || outputName == "stdout" || outputName == "debug";
+    const auto filename =
+        namesStream ? key.value("filename") : readPathValue(source, path, key, "filename", notes);
     if (!filename || filename->empty()) {
         notes.push_back(where + " has no value \"filename\"; the output " + quoted(outputName) +
                         " is left out");

@@ -50,9 +50,15 @@ public:
     void addIssue(const std::string& text) { issues_.push_back(text); }
     const std::vector<std::string>& issues() const { return issues_; }
 
+    // Read from the user's hive of an account other than the process's own:
+    // values that choose a path are then taken from the machine's hive only.
+    bool fromAnotherAccount() const { return fromAnotherAccount_; }
+    void setFromAnotherAccount(bool another) { fromAnotherAccount_ = another; }
+
 private:
     std::map<std::string, std::optional<std::string>> entries_;
     std::vector<std::string> issues_;
+    bool fromAnotherAccount_ = false;
 };
 
 enum class Hive { User, Machine };
@@ -70,6 +76,14 @@ using SettingsNotes = std::vector<std::string>;
 // The key from the user's hive when it holds anything there, else from the
 // machine's. Values that could not be taken from either reading go to `notes`.
 SettingsKey readSettings(SettingsSource& source, const std::vector<std::string>& path, SettingsNotes& notes);
+
+// Value `name` of `key` (as readSettings gave it for `path`), for a value that
+// chooses a path: when the key comes from another account's hive, its value
+// there is ignored with a note, and the machine hive's value is taken.
+// SettingsError when the value is a subkey.
+std::optional<std::string> readPathValue(SettingsSource& source, const std::vector<std::string>& path,
+                                         const SettingsKey& key, const std::string& name,
+                                         SettingsNotes& notes);
 
 // A number as the settings write it: leading blanks, an optional sign, decimal
 // digits up to the first other character; no digits read as 0. Saturates.

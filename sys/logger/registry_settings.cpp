@@ -25,17 +25,21 @@ std::string issueText(const PersistIssue& issue) {
 
 class RegistrySettingsSource : public SettingsSource {
 public:
+    explicit RegistrySettingsSource(std::shared_ptr<PersistUserHive> userHive)
+        : userHive_(std::move(userHive)) {}
+
     SettingsKey read(const std::vector<std::string>& path, Hive hive) override {
         SettingsKey result;
         if (path.empty()) {
             return result;
         }
-        PersistTree tree(path.front());
+        PersistTree tree(path.front(), false, userHive_);
         for (std::size_t i = 1; i < path.size(); ++i) {
             tree = PersistTree(tree, path[i]);
         }
         const PersistFlags flags = hive == Hive::User ? kPersistUser : kPersistMachine;
         const PersistSnapshot snapshot = tree.read(flags);
+        result.setFromAnotherAccount(snapshot.fromAnotherAccount());
         for (const auto& [name, entry] : snapshot.entries()) {
             if (entry.leaf) {
                 result.putValue(name, entry.text);
@@ -53,11 +57,14 @@ public:
         }
         return result;
     }
+
+private:
+    std::shared_ptr<PersistUserHive> userHive_;
 };
 } // namespace
 
-std::unique_ptr<SettingsSource> makeRegistrySettingsSource() {
-    return std::make_unique<RegistrySettingsSource>();
+std::unique_ptr<SettingsSource> makeRegistrySettingsSource(std::shared_ptr<PersistUserHive> userHive) {
+    return std::make_unique<RegistrySettingsSource>(userHive ? std::move(userHive) : loggedOnUserHive());
 }
 
 } // namespace qv::sys::Logger

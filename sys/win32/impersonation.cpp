@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "sys/errors/exception.h"
+#include "sys/win32/account.h"
 #include "sys/win32/library.h"
 
 namespace qv::sys::win32 {
@@ -59,6 +60,11 @@ public:
 
     bool impersonateLoggedOnUser(Handle token) override { return ImpersonateLoggedOnUser(token) != FALSE; }
 
+    bool isProcessAccount(Handle token) override {
+        const Sid user = tokenUser(token);
+        return !user.empty() && user == processAccount();
+    }
+
     void revertToSelf() override { RevertToSelf(); }
 
     void closeHandle(Handle handle) override { CloseHandle(handle); }
@@ -87,10 +93,13 @@ std::unique_ptr<UserImpersonator> LoggedOnUserImpersonatorFactory::create() {
     if (!calls_.duplicateToken(userToken.get(), duplicate.out())) {
         return impersonator;
     }
+    // Asked before the switch: acting as the user, the process's own token may be out of reach.
+    const bool anotherAccount = !calls_.isProcessAccount(userToken.get());
     if (!calls_.impersonateLoggedOnUser(duplicate.get())) {
         throw MessageException(MessageId(kMessageImpersonation)); // both tokens close on the way out
     }
     impersonator->impersonating_ = true;
+    impersonator->anotherAccount_ = anotherAccount;
     return impersonator;
 }
 

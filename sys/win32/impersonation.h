@@ -18,6 +18,9 @@ namespace qv::sys::win32 {
 class UserImpersonator : private boost::noncopyable {
 public:
     virtual ~UserImpersonator() = default;
+    // Whether the thread acts as an account other than the process's own:
+    // what that account's hive says is then not the process owner's choice.
+    virtual bool actsAsAnotherAccount() const { return false; }
 };
 
 class UserImpersonatorFactory : private boost::noncopyable {
@@ -40,6 +43,9 @@ public:
     // An impersonation token with the same rights.
     virtual bool duplicateToken(Handle token, Handle& duplicate) = 0;
     virtual bool impersonateLoggedOnUser(Handle token) = 0;
+    // Whether the token's user is the account the process runs as; false
+    // when that cannot be found out.
+    virtual bool isProcessAccount(Handle token) = 0;
     virtual void revertToSelf() = 0;
     virtual void closeHandle(Handle handle) = 0;
 };
@@ -54,6 +60,7 @@ public:
     ~LoggedOnUserImpersonator() override;
 
     bool impersonating() const { return impersonating_; }
+    bool actsAsAnotherAccount() const override { return anotherAccount_; }
 
 private:
     friend class LoggedOnUserImpersonatorFactory;
@@ -61,6 +68,7 @@ private:
 
     SessionCalls& calls_;
     bool impersonating_ = false;
+    bool anotherAccount_ = false;
 };
 
 class LoggedOnUserImpersonatorFactory : public UserImpersonatorFactory {

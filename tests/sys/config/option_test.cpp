@@ -169,6 +169,17 @@ TEST_F(RegistryDataStoreTest, ChildrenAndSavedValuesReachTheRegistry) {
     EXPECT_EQ(3u, again.child("new", false)->read("mine").source);
 }
 
+TEST_F(RegistryDataStoreTest, AnotherAccountsHiveChoosesNoPathButTheRestStill) {
+    for (const char* value : {"path", "other"}) {
+        setString(HKEY_LOCAL_MACHINE, value, "machine");
+        setString(HKEY_CURRENT_USER, value, "user");
+    }
+    RegistryDataStore store(name(), true, false, std::make_shared<test::AnotherAccountsHive>());
+    store.markPathValue("path");
+    loadCase(store, String("path", "", "", ""), "machine", kSourceMachine, "RegistryDataStore");
+    loadCase(store, String("other", "", "", ""), "user", kSourceUser, "");
+}
+
 TEST(ProgramOptions, ReadTheirKeysAfreshEveryTime) {
     using test::ScopedSetting;
     EXPECT_EQ("", debugLocationSetting());
@@ -185,6 +196,7 @@ TEST(ProgramOptions, ReadTheirKeysAfreshEveryTime) {
     EXPECT_EQ(5, assertBehaviourSetting());
     const ScopedSetting userLocation(HKEY_CURRENT_USER, "Core", "DebugLocation", "C:\\user\\");
     EXPECT_EQ("C:\\user\\", debugLocationSetting());
+    EXPECT_EQ("C:\\machine\\", debugLocationSetting(std::make_shared<test::AnotherAccountsHive>()));
 }
 
 } // namespace

@@ -118,15 +118,17 @@ struct TestUserHive : PersistUserHive {
     enum Mode { Real, NoHive, CannotImpersonate } mode;
     explicit TestUserHive(Mode mode) : mode(mode) {}
     struct Counted : win32::UserImpersonator {
-        explicit Counted(int& count) : alive(count) { ++alive; }
+        Counted(int& count, bool another) : alive(count), another(another) { ++alive; }
         ~Counted() override { --alive; }
+        bool actsAsAnotherAccount() const override { return another; }
         int& alive;
+        bool another;
     };
     std::unique_ptr<win32::UserImpersonator> impersonate() override {
         if (mode == CannotImpersonate) {
             throw MessageException(MessageId(kMessageImpersonation));
         }
-        return std::make_unique<Counted>(alive);
+        return std::make_unique<Counted>(alive, anotherAccount);
     }
     long open(std::uint32_t access, void*& key) override {
         aliveAtOpen = alive;
@@ -135,6 +137,7 @@ struct TestUserHive : PersistUserHive {
     std::shared_ptr<PersistUserHive> real = loggedOnUserHive();
     int alive = 0;
     int aliveAtOpen = -1;
+    bool anotherAccount = false;
 };
 
 TEST_F(PersistTreeTest, UserHiveIsReachedOnlyWhileActingAsTheUser) {
@@ -144,6 +147,8 @@ TEST_F(PersistTreeTest, UserHiveIsReachedOnlyWhileActingAsTheUser) {
     EXPECT_EQ("yes", PersistTree(name(), false, real).read(kPersistUser).getString("kept"));
     EXPECT_EQ(1, real->aliveAtOpen);
     EXPECT_EQ(0, real->alive);
+    real->anotherAccount = true; // its values are then that user's choice, not the process's
+    EXPECT_TRUE(PersistTree(name(), false, real).read(kPersistUser).fromAnotherAccount());
 
     for (auto mode : {TestUserHive::NoHive, TestUserHive::CannotImpersonate}) {
         SCOPED_TRACE(mode);

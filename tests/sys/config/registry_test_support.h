@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "sys/config/persist_tree.h"
+#include "sys/win32/impersonation.h"
+
 namespace qv::sys::test {
 
 class RegistryTestKeys : public ::testing::Test {
@@ -63,6 +66,16 @@ private:
     }
 
     std::string name_;
+};
+
+// The real user hive, read as if it belonged to an account other than the process's.
+struct AnotherAccountsHive : PersistUserHive {
+    struct Other : win32::UserImpersonator {
+        bool actsAsAnotherAccount() const override { return true; }
+    };
+    std::unique_ptr<win32::UserImpersonator> impersonate() override { return std::make_unique<Other>(); }
+    long open(std::uint32_t access, void*& key) override { return real->open(access, key); }
+    std::shared_ptr<PersistUserHive> real = loggedOnUserHive();
 };
 
 // A REG_SZ value below HK??\Software\Quorvane\<section>, deleted at the end.

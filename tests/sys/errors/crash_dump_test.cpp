@@ -1,6 +1,9 @@
 #include <regex>
 
+#include <aclapi.h>
+
 #include "errors_test_support.h"
+#include "sys/errors/dump_file.h"
 #include "sys/errors/structured_exception.h"
 
 namespace qv::sys {
@@ -20,10 +23,51 @@ TEST(CrashDump, DebugLocationIsTheFirstUsableCandidate) {
         EXPECT_EQ(directory, debugLocation(false));
         ASSERT_TRUE(CreateDirectoryA(quorvaneTemp.c_str(), nullptr));
         EXPECT_EQ(quorvaneTemp, debugLocation(false));
+        const auto ownedBy = [](const char* sid) { return [sid](void*) { return win32::sidFromText(sid); }; };
+        EXPECT_EQ(quorvaneTemp, debugLocation(false, ownedBy("S-1-5-18")));
+        EXPECT_EQ(quorvaneTemp, debugLocation(false, ownedBy("S-1-5-32-544")));
+        // Any user may make that folder, and others: theirs, or no known owner's, are passed over.
+        EXPECT_EQ("", debugLocation(false, ownedBy("S-1-5-32-545")));
+        EXPECT_EQ("", debugLocation(false, ownedBy("")));
         RemoveDirectoryA(quorvaneTemp.c_str());
     }
     test::ScopedSetting missing(HKEY_CURRENT_USER, "Core", "DebugLocation", setting / "missing\\");
     EXPECT_EQ(test::moduleDirectory(), debugLocation(false));
+}
+
+TEST(CrashDump, DumpFileIsNewClosedToOtherUsersAndFollowsNoLink) {
+    test::ScratchFolder dumps;
+    const std::string precious = dumps / "precious.txt";
+    std::ofstream(precious) << "keep me";
+    const std::string path = dumps / "app.dmp";
+    // A name put there beforehand, leading into another file.
+    ASSERT_TRUE(CreateHardLinkA(path.c_str(), precious.c_str(), nullptr));
+    {
+        const DumpFile dump = createDumpFile(path);
+        ASSERT_TRUE(dump.file) << dump.error;
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(dump.file.get(), "dump", 4, &written, nullptr));
+
+        PACL access = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_EQ(DWORD(ERROR_SUCCESS),
+                  GetSecurityInfo(dump.file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, &access, nullptr, &descriptor));
+        ASSERT_NE(nullptr, access);
+        EXPECT_GT(access->AceCount, 0);
+        for (DWORD i = 0; i < access->AceCount; ++i) { // deny entries share the layout
+            ACCESS_ALLOWED_ACE* ace = nullptr;
+            ASSERT_TRUE(GetAce(access, i, reinterpret_cast<void**>(&ace)));
+            auto* sid = reinterpret_cast<std::uint8_t*>(&ace->SidStart);
+            const win32::Sid grantee(sid, sid + GetLengthSid(sid));
+            EXPECT_TRUE(ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+                        win32::isTrustedOwner(grantee, win32::processAccount()))
+                << win32::sidText(grantee);
+        }
+        LocalFree(descriptor);
+    }
+    EXPECT_EQ("keep me", test::readFile(precious));
+    EXPECT_EQ("dump", test::readFile(path));
 }
 
 TEST(CrashDump, UniqueNamesCountCollisionsUpToTen) {

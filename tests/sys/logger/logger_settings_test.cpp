@@ -103,6 +103,32 @@ TEST(LoggerSettings, LoggerKeyFromTheUserHiveWholeElseFromTheMachine) {
     EXPECT_NE(notes[2].find("\"500000\" is below"), std::string::npos) << notes[2];
 }
 
+// A service reading the console user's hive: no path from there, levels and the rest still.
+TEST(LoggerSettings, AnotherAccountsHiveChoosesNoPath) {
+    SettingsData data;
+    SettingsNotes notes;
+    data.key("Logger", Hive::Machine).putValue("directory", "D:\\logs");
+    data.key("App\\Logger\\Outputs\\trace", Hive::Machine).putValue("filename", "trace.log");
+    for (const char* path : {"Logger", "App\\Logger\\Outputs\\trace", "App\\Logger\\Outputs\\stderr"}) {
+        SettingsKey& key = data.key(path);
+        key.putValue(path == std::string("Logger") ? "directory" : "filename", "stderr");
+        key.putValue(path == std::string("Logger") ? "verbosity" : "max size", "DEBUG");
+        key.setFromAnotherAccount(true);
+    }
+    const CoreSettings core = readCoreSettings(data, kInfo, notes);
+    EXPECT_EQ(core.directory, "D:\\logs\\");
+    EXPECT_EQ(core.configuredVerbosity, kDebug);
+    const auto trace = readOutputSettings(data, "App", "trace", core.directory, notes);
+    EXPECT_EQ(trace.value_or(OutputSettings()).filename, "D:\\logs\\trace.log");
+    EXPECT_EQ(trace.value_or(OutputSettings()).maxSize, 0u); // "DEBUG" reads as 0: the user's value
+    ASSERT_EQ(notes.size(), 2u);                             // one for each value left out
+    EXPECT_NE(notes[0].find("Logger value \"directory\""), std::string::npos) << notes[0];
+    EXPECT_NE(notes[1].find("trace value \"filename\""), std::string::npos) << notes[1];
+    // The name of a stream chooses the stream, whatever "filename" says.
+    EXPECT_EQ(readOutputSettings(data, "App", "stderr", "", notes).value_or(OutputSettings()).kind,
+              OutputKind::StandardError);
+}
+
 TEST(LoggerSettings, OutputsByNameAndByFilename) {
     SettingsData data;
     SettingsNotes notes;

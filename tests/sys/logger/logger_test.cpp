@@ -22,6 +22,7 @@
 #include "sys/logger/logger_core.h"
 #include "sys/logger/output_impl.h"
 #include "sys/logger/plain_line.h"
+#include "sys/config/registry_test_support.h"
 #include "tools/log_reader/log_reader.h"
 
 namespace qv::sys::Logger {
@@ -301,6 +302,16 @@ std::vector<std::string> decipherLines(const std::string& text) {
         result.push_back(test::plainLine(line));
     }
     return result;
+}
+
+TEST(Logger, RegistrySettingsTellWhoseHiveTheyCameFrom) {
+    setSetting(HKEY_CURRENT_USER, "", "directory", "C:\\Users\\Public");
+    const std::vector<std::string> path = {"LoggerTest", "Logger"};
+    const SettingsKey other =
+        makeRegistrySettingsSource(std::make_shared<test::AnotherAccountsHive>())->read(path, Hive::User);
+    RegDeleteTreeA(HKEY_CURRENT_USER, kSettings.c_str());
+    EXPECT_EQ(other.value("directory"), "C:\\Users\\Public");
+    EXPECT_TRUE(other.fromAnotherAccount());
 }
 
 TEST(Logger, ModulesAndOutputsFollowTheRegistry) {

@@ -33,6 +33,9 @@ struct ScriptedCalls : SessionCalls {
     bool impersonateLoggedOnUser(Handle token) override {
         return step(token == kDuplicate ? "impersonate" : "?");
     }
+    bool isProcessAccount(Handle token) override {
+        return step(token == userToken ? "account" : "account(wrong token)");
+    }
     void revertToSelf() override { step("revert"); }
     void closeHandle(Handle handle) override { step(handle == kUser ? "closeUser" : "closeDuplicate"); }
     bool step(const std::string& name) {
@@ -49,15 +52,20 @@ TEST(LoggedOnUserImpersonator, EveryPathClosesTheTokensItObtained) {
         const char* failAt;
         Handle userToken;
         bool impersonating;
+        bool anotherAccount;
         const char* log; // through the impersonator's destruction
     };
     const Case cases[] = {
-        {"query", kUser, false, "query7 "},
-        {"duplicate", kUser, false, "query7 duplicate closeUser "},
-        {"duplicate", nullptr, false, "query7 duplicate "}, // invalid values are never closed
-        {"duplicate", INVALID_HANDLE_VALUE, false, "query7 duplicate "},
-        {"impersonate", kUser, false, "query7 duplicate impersonate closeDuplicate closeUser "},
-        {"", kUser, true, "query7 duplicate impersonate closeDuplicate closeUser revert "},
+        {"query", kUser, false, false, "query7 "},
+        {"duplicate", kUser, false, false, "query7 duplicate closeUser "},
+        {"duplicate", nullptr, false, false, "query7 duplicate "}, // invalid values are never closed
+        {"duplicate", INVALID_HANDLE_VALUE, false, false, "query7 duplicate "},
+        {"impersonate", kUser, false, false,
+         "query7 duplicate account impersonate closeDuplicate closeUser "},
+        {"", kUser, true, false, "query7 duplicate account impersonate closeDuplicate closeUser revert "},
+        // A console user who is not the process's account (a service's case).
+        {"account", kUser, true, true,
+         "query7 duplicate account impersonate closeDuplicate closeUser revert "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.log);
@@ -66,6 +74,7 @@ TEST(LoggedOnUserImpersonator, EveryPathClosesTheTokensItObtained) {
             auto impersonator = LoggedOnUserImpersonatorFactory(calls).create();
             EXPECT_NE(std::string("impersonate"), c.failAt) << "a failed impersonation must throw";
             EXPECT_EQ(c.impersonating, static_cast<LoggedOnUserImpersonator&>(*impersonator).impersonating());
+            EXPECT_EQ(c.anotherAccount, impersonator->actsAsAnotherAccount());
             EXPECT_EQ(std::string::npos, calls.log.find("revert"));
         } catch (const MessageException& e) {
             EXPECT_EQ(std::string("impersonate"), c.failAt);
@@ -98,6 +107,8 @@ TEST(Impersonate, ConsoleUserUnderWineSwitchesTheThreadAndBackAndTheLibraryStays
     {
         auto impersonator = impersonate(nullptr);
         EXPECT_TRUE(threadHasToken());
+        // Wine's console user is the process's own account.
+        EXPECT_FALSE(impersonator->actsAsAnotherAccount());
         HKEY hive = nullptr;
         EXPECT_EQ(ERROR_SUCCESS, RegOpenCurrentUser(KEY_READ, &hive));
         RegCloseKey(hive);

@@ -5,6 +5,7 @@
 
 #include "sys/logger/banner.h"
 #include "sys/logger/log_files.h"
+#include "sys/logger/output_impl.h"
 
 namespace qv::sys::Logger {
 
@@ -26,62 +27,137 @@ FileRemovedOrRenamedChecker::create(const std::string& /*path*/) {
     return std::make_unique<NullFileRemovedOrRenamedChecker>();
 }
 
+void LogFileWriter::write(const std::string& line, Level /*level*/) {
+    failed_ = !file_.write(line + '\n');
+}
+
+struct FileOutput::Record {
+    std::uint32_t timeMs;
+    const char* source;
+    std::int32_t line;
+    const std::string& moduleName;
+    const std::string& instanceId;
+    std::uint32_t threadId;
+    const std::string& threadName;
+};
+
 FileOutput::FileOutput(int lineType, std::string path, FileMode mode, std::uint64_t maxSize,
-                       std::uint8_t maxFileCount)
-    : path_(std::move(path)), mode_(mode), maxSize_(maxSize), lineType_(lineType),
+                       std::uint8_t maxFileCount, LogFileOpener opener)
+    : opener_(std::move(opener)), path_(std::move(path)), mode_(mode), maxSize_(maxSize), lineType_(lineType),
       maxFileCount_(maxFileCount) {
-    open(mode_);
+    if (mode_ == FileMode::New) {
+        moveReplacing(path_, oldLogName(path_)); // held open elsewhere: this run continues it
+    }
+    currentFile_ = path_;
+    if (!open(mode_)) {
+        openFailure_ = lostReason_;
+    }
 }
 
 FileOutput::~FileOutput() = default;
 
-void FileOutput::open(FileMode mode) {
-    currentFile_ = path_;
-    if (mode == FileMode::New) {
-        rotateLog(path_);
-    } else if (mode == FileMode::Decorate) {
-        pruneDecoratedLogs(path_, maxFileCount_);
+bool FileOutput::open(FileMode mode) {
+    inner_.reset();
+    file_.reset();
+    if (mode == FileMode::Decorate) {
         currentFile_ = decoratedLogName(path_, std::time(nullptr));
     }
-    // Append mode: every write goes to the end, also after others wrote.
-    stream_ = std::make_unique<std::ofstream>(currentFile_, std::ios::out | std::ios::app);
-    if (stream_->is_open()) {
-        stream_->seekp(0, std::ios::end);
-    }
+    file_ = opener_(currentFile_);
     checker_ = FileRemovedOrRenamedChecker::create(path_);
-    inner_ = std::make_unique<OutputImpl>(std::make_unique<StreamOutputWriter>(*stream_), lineType_);
+    auto writer = std::make_unique<LogFileWriter>(*file_);
+    writer_ = writer.get();
+    inner_ = std::make_unique<OutputImpl>(std::move(writer), lineType_);
+    if (!file_->isOpen()) {
+        fail("cannot open " + currentFile_ + ": " + systemErrorDescription(file_->error()));
+        return false;
+    }
+    failing_ = false;
+    if (mode == FileMode::Decorate) {
+        pruneDecoratedLogs(path_, currentFile_, maxFileCount_);
+    }
+    return true;
 }
 
-std::uint64_t FileOutput::position() const {
-    if (!stream_->is_open()) {
-        return std::numeric_limits<std::uint64_t>::max();
+void FileOutput::fail(std::string reason) {
+    failing_ = true;
+    lostReason_ = std::move(reason);
+}
+
+bool FileOutput::write(const Record& record, Level level, const std::string& text) {
+    inner_->output(record.timeMs, level, record.source, record.line, record.moduleName, record.instanceId,
+                   record.threadId, record.threadName, text);
+    if (writer_->failed()) {
+        fail("writing " + currentFile_ + " failed: " + systemErrorDescription(file_->error()));
+        return false;
     }
-    const std::streamoff offset = stream_->tellp();
-    return offset < 0 ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(offset);
+    return true;
+}
+
+bool FileOutput::recover(const Record& record) {
+    // The same file again, for appending: a failure never starts another.
+    if (failing_ && !open(FileMode::Append)) {
+        return false;
+    }
+    // Half a line left by a failed write stays a line of its own.
+    if (endsInsideALine(currentFile_) && !file_->write("\n")) {
+        fail("writing " + currentFile_ + " failed: " + systemErrorDescription(file_->error()));
+        return false;
+    }
+    if (lost_ > 0 && !write(record, kWarn,
+                            std::to_string(lost_) + (lost_ == 1 ? " log record was" : " log records were") +
+                                " lost: " + lostReason_)) {
+        return false;
+    }
+    lost_ = 0;
+    return true;
+}
+
+bool FileOutput::restart(const Record& record) {
+    if (mode_ != FileMode::Decorate) {
+        const std::string old = oldLogName(path_);
+        // Moved while still open (it is shared for that), so that a file
+        // which cannot be moved stays where it is and is written no further.
+        if (const std::uint32_t error = moveReplacing(path_, old)) {
+            const std::string reason = "the full log file cannot be moved to " + old + " (" +
+                                       systemErrorDescription(error) + ")";
+            if (!stuck_) {
+                stuck_ = true;
+                write(record, kWarn, "T" + reason.substr(1) + "; records are dropped until it can be");
+            }
+            if (!failing_) {
+                lostReason_ = reason;
+            }
+            return false;
+        }
+    }
+    stuck_ = false;
+    if (!open(mode_ == FileMode::Append ? FileMode::New : mode_) ||
+        !write(record, kAlways, buildBanner() + "Log file restarted at " + ctimeText(std::time(nullptr)))) {
+        return false;
+    }
+    restartBase_ = file_->size().value_or(0);
+    return recover(record);
 }
 
 void FileOutput::output(std::uint32_t timeMs, Level level, const char* source, std::int32_t line,
                         const std::string& moduleName, const std::string& instanceId, std::uint32_t threadId,
                         const std::string& threadName, const std::string& text) {
-    bool restart = false;
-    if (maxSize_ != 0) {
-        const std::uint64_t limit = restartBase_ > std::numeric_limits<std::uint64_t>::max() - maxSize_
-                                        ? std::numeric_limits<std::uint64_t>::max()
-                                        : restartBase_ + maxSize_;
-        restart = position() > limit || !stream_->is_open();
+    const Record record{timeMs, source, line, moduleName, instanceId, threadId, threadName};
+    bool written = !failing_ || recover(record);
+    if (written) {
+        bool restarting = checker_->check();
+        if (maxSize_ != 0) {
+            const std::uint64_t limit = restartBase_ > std::numeric_limits<std::uint64_t>::max() - maxSize_
+                                            ? std::numeric_limits<std::uint64_t>::max()
+                                            : restartBase_ + maxSize_;
+            // A size that cannot be told is no reason to start over.
+            restarting = restarting || file_->size().value_or(0) > limit;
+        }
+        written = (!restarting || restart(record)) && write(record, level, text);
     }
-    if (!restart && !checker_->check()) {
-        inner_->output(timeMs, level, source, line, moduleName, instanceId, threadId, threadName, text);
-        return;
+    if (!written) {
+        ++lost_;
     }
-    inner_.reset();
-    stream_.reset();
-    open(mode_ == FileMode::Append ? FileMode::New : mode_);
-    inner_->output(timeMs, kAlways, source, line, moduleName, instanceId, threadId, threadName,
-                   buildBanner() + "Log file restarted at " + ctimeText(std::time(nullptr)));
-    const std::uint64_t restarted = position();
-    restartBase_ = restarted == std::numeric_limits<std::uint64_t>::max() ? 0 : restarted;
-    inner_->output(timeMs, level, source, line, moduleName, instanceId, threadId, threadName, text);
 }
 
 } // namespace qv::sys::Logger

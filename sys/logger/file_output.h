@@ -3,13 +3,21 @@
 // A log file with a size limit: the output checks the size before each line
 // and, past the limit, starts the file anew (after moving the full one aside,
 // or in a newly named file). Runs under the logger lock like every output.
+//
+// A file that cannot be written costs records, never files: after a failed
+// write or open the output opens the same file again for appending at the
+// next record (dropping records until that works, then telling how many went
+// missing), and it never moves aside or prunes because of a failure. A full
+// file that cannot be moved aside (another process holds it open) gets one
+// record saying so and no more: records are dropped until it can be moved,
+// so it stays bounded by the limit and two lines.
 
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "sys/logger/log_file.h"
 #include "sys/logger/output.h"
 #include "sys/logger/output_impl.h"
 
@@ -39,12 +47,25 @@ public:
     bool check() override { return false; }
 };
 
+// Writes each line and its line break in one call to a LogFile.
+class LogFileWriter : public OutputWriter {
+public:
+    explicit LogFileWriter(LogFile& file) : file_(file) {}
+    void write(const std::string& line, Level level) override;
+    // Whether the last line was lost.
+    bool failed() const { return failed_; }
+
+private:
+    LogFile& file_;
+    bool failed_ = false;
+};
+
 class FileOutput : public Output {
 public:
     // Opens the file at once. maxSize 0 means no limit; maxFileCount is the
     // number of older decorated files kept (0 keeps them all).
     FileOutput(int lineType, std::string path, FileMode mode, std::uint64_t maxSize,
-               std::uint8_t maxFileCount);
+               std::uint8_t maxFileCount, LogFileOpener opener = openLogFile);
     ~FileOutput() override;
 
     void output(std::uint32_t timeMs, Level level, const char* source, std::int32_t line,
@@ -54,14 +75,27 @@ public:
     const std::string& path() const { return path_; }
     // The file now written: the path, or its decorated name.
     const std::string& currentFile() const { return currentFile_; }
+    // Why the file could not be opened when the output was made; empty when it was.
+    const std::string& openFailure() const { return openFailure_; }
 
 private:
-    void open(FileMode mode);
-    // The write position; the largest value when the file is not open.
-    std::uint64_t position() const;
+    struct Record;
+    // Opens currentFile_, or for Decorate a newly named file and prunes the
+    // older ones; false when it cannot be opened.
+    bool open(FileMode mode);
+    // Starts a new file past the limit; false when the record is to be dropped.
+    bool restart(const Record& record);
+    // Writes through the inner output; false when the line was lost.
+    bool write(const Record& record, Level level, const std::string& text);
+    // After a failure: the same file again, and a record of what was lost;
+    // false while that cannot be written.
+    bool recover(const Record& record);
+    void fail(std::string reason);
 
+    LogFileOpener opener_;
     std::unique_ptr<FileRemovedOrRenamedChecker> checker_;
-    std::unique_ptr<std::ofstream> stream_;
+    std::unique_ptr<LogFile> file_;
+    LogFileWriter* writer_ = nullptr; // owned by inner_
     std::unique_ptr<OutputImpl> inner_;
     std::string path_;
     FileMode mode_;
@@ -69,12 +103,17 @@ private:
     int lineType_;
     std::uint8_t maxFileCount_;
     std::string currentFile_;
+    std::string openFailure_;
     // The size of the file after the last restart record. The limit counts
-    // from there: a file that could not be moved aside (or a decorated name
-    // that came round again within its second) then gets one restart per
-    // limit's worth of lines, not one per line, and so does a limit smaller
-    // than the restart record.
+    // from there: a decorated name that came round again within its second
+    // then gets one restart per limit's worth of lines, not one per line, and
+    // so does a limit smaller than the restart record.
     std::uint64_t restartBase_ = 0;
+    // Records lost since the file last took one, and why.
+    std::uint64_t lost_ = 0;
+    std::string lostReason_;
+    bool failing_ = false; // the file is not open, or its last write failed
+    bool stuck_ = false;   // full, and it could not be moved aside
 };
 
 } // namespace qv::sys::Logger

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
+
+#include "sys/logger/log_file.h"
 
 #ifdef _WIN32
 #include "sys/win32/unique_handle.h"
@@ -27,6 +28,10 @@ bool sameCharacter(char a, char b) {
     return a == b;
 #endif
 }
+
+// "YYYYmmdd-HHMMSS" with a digit for each d.
+constexpr char kStamp[] = "dddddddd-dddddd";
+constexpr std::size_t kStampLength = sizeof kStamp - 1;
 
 bool sameText(const char* a, const char* b, std::size_t length) {
     for (std::size_t i = 0; i < length; ++i) {
@@ -67,20 +72,9 @@ std::string decoratedLogName(const std::string& path, std::time_t when) {
     return split.stem + stamp + split.extension;
 }
 
-void rotateLog(const std::string& path) {
-    if (!std::ifstream(path).is_open()) {
-        return;
-    }
-    const std::string old = oldLogName(path);
-    std::remove(old.c_str());
-    std::rename(path.c_str(), old.c_str());
-}
-
 bool isDecoratedName(const std::string& name, const std::string& stem, const std::string& extension) {
     // Only the time stamp may stand between stem and extension: the logs of
     // "app-server" or "apple" are not those of "app".
-    static const char kStamp[] = "dddddddd-dddddd";
-    constexpr std::size_t kStampLength = sizeof kStamp - 1;
     if (name.size() != stem.size() + kStampLength + extension.size() ||
         !sameText(name.data(), stem.data(), stem.size()) ||
         !sameText(name.data() + stem.size() + kStampLength, extension.data(), extension.size())) {
@@ -95,26 +89,54 @@ bool isDecoratedName(const std::string& name, const std::string& stem, const std
     return true;
 }
 
-void pruneDecoratedLogs(const std::string& path, std::size_t keep) {
+void pruneDecoratedLogs(const std::string& path, const std::string& current, std::size_t keep) {
     if (path.empty() || keep == 0) {
         return;
     }
     const std::size_t nameStart = fileNameStart(path);
     const std::string directory = path.substr(0, nameStart);
     const SplitPath split = splitExtension(path.substr(nameStart));
-    std::vector<std::string> names;
-    for (std::string& name : listFiles(directory)) {
-        if (isDecoratedName(name, split.stem, split.extension)) {
-            names.push_back(std::move(name));
+    const std::string currentName = current.substr(fileNameStart(current));
+    std::vector<FileEntry> files;
+    for (FileEntry& file : listFiles(directory)) {
+        if (isDecoratedName(file.name, split.stem, split.extension) &&
+            !(file.name.size() == currentName.size() &&
+              sameText(file.name.data(), currentName.data(), currentName.size()))) {
+            files.push_back(std::move(file));
         }
     }
-    if (names.size() <= keep) {
+    if (files.size() <= keep) {
         return;
     }
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return a > b; });
-    for (std::size_t i = keep; i < names.size(); ++i) {
-        std::remove((directory + names[i]).c_str());
+    // Newest first; files of one moment by their time stamps, which only
+    // differ in digits, so letter case cannot order them.
+    const std::size_t stampAt = split.stem.size();
+    std::sort(files.begin(), files.end(), [stampAt](const FileEntry& a, const FileEntry& b) {
+        if (a.modified != b.modified) {
+            return a.modified > b.modified;
+        }
+        return a.name.compare(stampAt, kStampLength, b.name, stampAt, kStampLength) > 0;
+    });
+    for (std::size_t i = keep; i < files.size(); ++i) {
+        removeFile(directory + files[i].name);
     }
+}
+
+bool sameLogPath(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+#ifdef _WIN32
+        const bool separators = (a[i] == '\\' || a[i] == '/') && (b[i] == '\\' || b[i] == '/');
+#else
+        const bool separators = false;
+#endif
+        if (!separators && !sameCharacter(a[i], b[i])) {
+            return false;
+        }
+    }
+    return true;
 }
 
 #ifdef _WIN32
@@ -125,13 +147,13 @@ struct FindCloser {
 using UniqueFindHandle = win32::UniqueWin32<HANDLE, FindCloser>;
 } // namespace
 
-std::vector<std::string> listFiles(const std::string& directory) {
+std::vector<FileEntry> listFiles(const std::string& directory) {
     std::string search = directory.empty() ? std::string(".") : directory;
     if (search.back() != '\\' && search.back() != '/') {
         search += '\\';
     }
     search += '*';
-    std::vector<std::string> names;
+    std::vector<FileEntry> names;
     WIN32_FIND_DATAA entry;
     const UniqueFindHandle find(FindFirstFileA(search.c_str(), &entry));
     if (!find) {
@@ -139,15 +161,17 @@ std::vector<std::string> listFiles(const std::string& directory) {
     }
     do {
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            names.emplace_back(entry.cFileName);
+            const std::int64_t modified = static_cast<std::int64_t>(entry.ftLastWriteTime.dwHighDateTime) << 32 |
+                                          entry.ftLastWriteTime.dwLowDateTime;
+            names.push_back({entry.cFileName, modified});
         }
     } while (FindNextFileA(find.get(), &entry));
     return names;
 }
 #else
-std::vector<std::string> listFiles(const std::string& directory) {
+std::vector<FileEntry> listFiles(const std::string& directory) {
     const std::string path = directory.empty() ? std::string(".") : directory;
-    std::vector<std::string> names;
+    std::vector<FileEntry> names;
     DIR* dir = opendir(path.c_str());
     if (dir == nullptr) {
         return names;
@@ -156,7 +180,8 @@ std::vector<std::string> listFiles(const std::string& directory) {
         struct stat info;
         const std::string full = path + "/" + entry->d_name;
         if (stat(full.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
-            names.emplace_back(entry->d_name);
+            names.push_back({entry->d_name, static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
+                                                info.st_mtim.tv_nsec});
         }
     }
     closedir(dir);

@@ -25,18 +25,24 @@ std::string oldLogName(const std::string& path);
 // "dir\app.log" opened at 09:15:00 on 5 March 2024 (local time) gives "dir\app20240305-091500.log".
 std::string decoratedLogName(const std::string& path, std::time_t when);
 
-// Moves an existing log aside to its ".old" name, replacing the previous one.
-// Failures leave things as they are.
-void rotateLog(const std::string& path);
-
 // Deletes the oldest decorated logs of `path` so that at most `keep` remain
-// (the one about to be opened makes keep + 1). Nothing happens for keep 0.
-// Decorated names sort by time, so the lowest names are the oldest.
-void pruneDecoratedLogs(const std::string& path, std::size_t keep);
+// besides `current`, the file just opened, which is never deleted (that makes
+// keep + 1). Nothing happens for keep 0. Age is the time of the last write,
+// not the name: after the clock went back, a newer file has an older name.
+void pruneDecoratedLogs(const std::string& path, const std::string& current, std::size_t keep);
 
-// Names of the entries of `directory` (the current directory when empty) that
-// are not directories; none when it cannot be listed.
-std::vector<std::string> listFiles(const std::string& directory);
+struct FileEntry {
+    std::string name;
+    std::int64_t modified; // the last write, in the platform's units
+};
+
+// The entries of `directory` (the current directory when empty) that are not
+// directories; none when it cannot be listed.
+std::vector<FileEntry> listFiles(const std::string& directory);
+
+// Whether two paths name one file as far as their text tells: on Windows
+// letter case and '/' against '\' make no difference.
+bool sameLogPath(const std::string& a, const std::string& b);
 
 // Whether `name` is stem + a time stamp "YYYYmmdd-HHMMSS" + extension, as the
 // decorated logs of that stem are (letter case ignored on Windows, as its

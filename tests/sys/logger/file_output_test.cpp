@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -90,7 +91,7 @@ TEST(FileOutput, AppendContinuesTheFileAndRestartsAsNew) {
     EXPECT_EQ(texts(readLog(path)), (std::vector<std::string>{"restart", "over the limit now"}));
 }
 
-TEST(FileOutput, DecorateKeepsTheNewestFiles) {
+TEST(FileOutput, DecoratePruningGoesByAgeAndKeepsWhatItWrote) {
     ScratchFolder folder;
     // Other programs' logs sort among this one's; they are not its to delete.
     const std::vector<std::string> others = {"app.log", "app.old.log", "app-server20200101-000000.log",
@@ -98,23 +99,41 @@ TEST(FileOutput, DecorateKeepsTheNewestFiles) {
     for (const std::string& name : others) {
         std::ofstream(folder / name) << "x";
     }
-    for (int i = 1; i <= 5; ++i) {
-        std::ofstream(folder / ("app2020010" + std::to_string(i) + "-120000.log")) << "x";
+    // Written while the clock ran ahead: the names run against the ages.
+    const auto now = std::filesystem::file_time_type::clock::now();
+    for (int i = 1; i <= 4; ++i) {
+        const std::string name = folder / ("app2099010" + std::to_string(i) + "-120000.log");
+        std::ofstream(name) << "x";
+        std::filesystem::last_write_time(name, now - std::chrono::hours(i));
     }
-    FileOutput output(1, folder / "app.log", FileMode::Decorate, 0, 3);
-    write(output, "decorated");
+    FileOutput output(1, folder / "app.log", FileMode::Decorate, 200, 2);
+    for (int i = 0; i < 12; ++i) { // restarts, which prune again
+        write(output, "line " + std::to_string(i));
+    }
 
-    std::vector<std::string> expected = others;
-    expected.push_back(std::filesystem::path(output.currentFile()).filename().string());
-    for (int i = 3; i <= 5; ++i) {
-        expected.push_back("app2020010" + std::to_string(i) + "-120000.log");
+    // The oldest by age went; what this output wrote stays, however the
+    // restarts fell on the clock's seconds.
+    std::vector<std::string> decorated;
+    std::vector<std::string> lines;
+    for (const std::string& name : folder.names()) {
+        if (isDecoratedName(name, "app", ".log")) {
+            decorated.push_back(name);
+            for (const std::string& text : texts(readLog(folder / name, true))) {
+                if (text.compare(0, 5, "line ") == 0) {
+                    lines.push_back(text);
+                }
+            }
+        }
     }
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(folder.names(), expected);
-    EXPECT_EQ(texts(readLog(output.currentFile())), (std::vector<std::string>{"decorated"}));
+    EXPECT_LE(decorated.size(), 3u);
+    EXPECT_EQ(std::count(decorated.begin(), decorated.end(), "app20990101-120000.log"), 1);
+    EXPECT_EQ(lines.size(), 12u);
+    for (const std::string& name : others) {
+        EXPECT_TRUE(std::filesystem::exists(folder / name)) << name;
+    }
 }
 
-TEST(FileOutput, RestartsOncePerLimitWhenTheFullFileCannotBeMovedAside) {
+TEST(FileOutput, AFullFileThatCannotBeMovedAsideStopsGrowing) {
     ScratchFolder folder;
     // A folder where the old file should go: neither deleted nor replaced.
     std::filesystem::create_directories(folder / "app.old.log" + "/keep");
@@ -122,25 +141,116 @@ TEST(FileOutput, RestartsOncePerLimitWhenTheFullFileCannotBeMovedAside) {
     for (int i = 0; i < 40; ++i) {
         write(output, "line " + std::to_string(i));
     }
+    const auto full = texts(readLog(folder / "app.log"));
+    ASSERT_GE(full.size(), 3u);
+    EXPECT_LT(full.size(), 20u);
+    EXPECT_EQ(full.back().find("The full log file cannot be moved to "), 0u) << full.back();
+    EXPECT_NE(full.back().find("; records are dropped until it can be"), std::string::npos);
+
+    std::filesystem::remove_all(folder / "app.old.log");
+    write(output, "moved");
+    EXPECT_EQ(texts(readLog(folder / "app.old.log")), full);
     const auto lines = texts(readLog(folder / "app.log"));
-    const auto restarts = std::count(lines.begin(), lines.end(), "restart");
-    EXPECT_EQ(lines.size() - restarts, 40u);
-    EXPECT_GE(restarts, 1);
-    EXPECT_LE(restarts, 5); // one per 1000 bytes of lines (about ten), not one per line
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "restart");
+    EXPECT_EQ(lines[1].find(std::to_string(40 - (full.size() - 1)) +
+                            " log records were lost: the full log file cannot be moved to "),
+              0u)
+        << lines[1];
+    EXPECT_EQ(lines[2], "moved");
 }
 
-TEST(FileOutput, AFileThatCannotBeOpenedIsTriedAgainWithALimit) {
+// A volume that fills up on demand: a write then stores half its data and fails.
+struct Volume {
+    bool full = false;
+    LogFileOpener opener() {
+        return [this](const std::string& path) -> std::unique_ptr<LogFile> {
+            struct FillingFile : LogFile {
+                FillingFile(const std::string& path, Volume& volume) : LogFile(path), volume(volume) {}
+                bool write(const std::string& data) override {
+                    if (!volume.full) {
+                        return LogFile::write(data);
+                    }
+                    LogFile::write(data.substr(0, data.size() / 2));
+                    setError(kDiskFull);
+                    return false;
+                }
+                Volume& volume;
+            };
+            return std::make_unique<FillingFile>(path, *this);
+        };
+    }
+#ifdef _WIN32
+    static constexpr std::uint32_t kDiskFull = 112;
+#else
+    static constexpr std::uint32_t kDiskFull = 28;
+#endif
+};
+
+TEST(FileOutput, AFailedWriteNeitherMovesNorPrunesFiles) {
+    for (const FileMode mode : {FileMode::New, FileMode::Decorate}) {
+        ScratchFolder folder;
+        std::ofstream(folder / "app.old.log") << "previous generation\n";
+        std::ofstream(folder / "app20000101-000000.log") << "older decorated\n";
+        Volume volume;
+        FileOutput output(1, folder / "app.log", mode, 100000, 1, volume.opener());
+        write(output, "one");
+        volume.full = true;
+        for (int i = 0; i < 5; ++i) {
+            write(output, "lost");
+        }
+        volume.full = false;
+        write(output, "back");
+
+        const auto names = folder.names();
+        EXPECT_EQ(names.size(), 3u);
+        EXPECT_EQ(std::count(names.begin(), names.end(), "app.old.log"), 1);
+        EXPECT_EQ(std::count(names.begin(), names.end(), "app20000101-000000.log"), 1);
+        std::ifstream old(folder / "app.old.log");
+        std::string kept;
+        std::getline(old, kept);
+        EXPECT_EQ(kept, "previous generation");
+        // The half line of the failed write stays a (damaged) line of its own.
+        const auto lines = readLog(output.currentFile(), true);
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(textOf(lines[0]), "one");
+        EXPECT_EQ(lines[1], "?");
+        EXPECT_EQ(textOf(lines[2]).find("5 log records were lost: writing "), 0u) << lines[2];
+        EXPECT_NE(lines[2].find("app"), std::string::npos);
+        EXPECT_EQ(textOf(lines[3]), "back");
+    }
+}
+
+TEST(FileOutput, AFileThatCannotBeOpenedIsTriedAgainAtEachRecord) {
     ScratchFolder folder;
     const std::string path = folder / "later" + "/app.log";
-    FileOutput limited(1, path, FileMode::New, 1000, 0);
-    FileOutput unlimited(1, path + ".unlimited", FileMode::New, 0, 0);
-    write(limited, "lost");
-    write(unlimited, "lost");
+    FileOutput output(1, path, FileMode::New, 0, 0);
+    EXPECT_EQ(output.openFailure().find("cannot open " + path + ": "), 0u) << output.openFailure();
+    write(output, "lost");
+    write(output, "lost too");
     std::filesystem::create_directories(folder / "later");
-    write(limited, "found");
-    write(unlimited, "lost again");
-    EXPECT_EQ(texts(readLog(path)), (std::vector<std::string>{"restart", "found"}));
-    EXPECT_FALSE(std::filesystem::exists(path + ".unlimited"));
+    write(output, "found");
+    const auto lines = texts(readLog(path));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].find("2 log records were lost: cannot open "), 0u) << lines[0];
+    EXPECT_EQ(lines[1], "found");
+}
+
+TEST(FileOutput, ALinkIsNeverWrittenThrough) {
+    ScratchFolder folder;
+    std::ofstream(folder / "secret.txt", std::ios::binary) << "keep\n";
+    std::filesystem::create_hard_link(folder / "secret.txt", folder / "app.log");
+    std::error_code noSymbolicLinks;
+    std::filesystem::create_symlink(folder / "secret.txt", folder / "trace.log", noSymbolicLinks);
+    for (const std::string name : {"app.log", "trace.log"}) {
+        if (name == "trace.log" && noSymbolicLinks) {
+            continue; // not every system lets a test make one
+        }
+        FileOutput output(1, folder / name, FileMode::Append, 0, 0);
+        write(output, "not there");
+        EXPECT_FALSE(output.openFailure().empty()) << name;
+    }
+    EXPECT_EQ(std::filesystem::file_size(folder / "secret.txt"), 5u);
 }
 
 } // namespace

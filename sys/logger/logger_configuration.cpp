@@ -10,6 +10,7 @@
 #include "sys/config/option.h"
 #include "sys/errors/structured_exception.h"
 #include "sys/logger/line_format.h"
+#include "sys/logger/log_files.h"
 #include "sys/logger/output_impl.h"
 
 namespace qv::sys::Logger {
@@ -24,6 +25,10 @@ std::string fallbackLogDirectory(bool preferTemp) {
     } catch (...) {
         return std::string(); // no default log file, but a logger all the same
     }
+}
+
+std::string quotedName(const std::string& name) {
+    return '"' + name + '"';
 }
 
 std::unique_ptr<Output> streamOutput(std::ostream& stream, int lineType) {
@@ -67,6 +72,20 @@ ModuleConfiguration LoggerCore::readModuleSettings(const std::string& moduleName
     if (sinkOutput_) {
         result.outputs.emplace_back(sinkOutput_.get(), result.verbosity);
     }
+    // Two names of one output (a file written under two spellings of its
+    // path, a stream named twice): one entry at the higher level, so that no
+    // line is written twice.
+    OutputList merged;
+    for (const auto& [output, level] : result.outputs) {
+        const auto same = std::find_if(merged.begin(), merged.end(),
+                                       [output = output](const auto& entry) { return entry.first == output; });
+        if (same == merged.end()) {
+            merged.emplace_back(output, level);
+        } else {
+            same->second = std::max(same->second, level);
+        }
+    }
+    result.outputs = std::move(merged);
     return result;
 }
 
@@ -90,11 +109,18 @@ Output* LoggerCore::getOutput(const std::string& name, SettingsNotes& notes) {
             break;
         case OutputKind::File:
             // The named output takes the default log file's place for modules configured from now on.
-            if (settings->mode != FileMode::Decorate && settings->filename == defaultLogPath_) {
+            if (settings->mode != FileMode::Decorate && sameLogPath(settings->filename, defaultLogPath_)) {
                 defaultLogPath_.clear();
             }
-            output = &fileOutput(settings->lineType, settings->filename, settings->mode, settings->maxSize,
-                                 settings->maxFileCount);
+            const std::size_t filesBefore = fileOutputs_.size();
+            FileOutput& file = fileOutput(settings->lineType, settings->filename, settings->mode,
+                                          settings->maxSize, settings->maxFileCount);
+            // Told once, when the output is made; the file is tried again at each record.
+            if (fileOutputs_.size() != filesBefore && !file.openFailure().empty()) {
+                notes.push_back("the output " + quotedName(name) + " " + file.openFailure() +
+                                "; its records are lost until it can be opened");
+            }
+            output = &file;
             break;
         }
     }
@@ -144,11 +170,11 @@ FileOutput& LoggerCore::fileOutput(int lineType, const std::string& path, FileMo
                                    std::uint64_t maxSize, std::uint8_t maxFileCount) {
     // Two outputs on one file would move it aside under each other's feet
     // and each count only its own lines against the limit.
-    if (defaultLogFile_ && defaultLogFile_->path() == path) {
+    if (defaultLogFile_ && sameLogPath(defaultLogFile_->path(), path)) {
         return *defaultLogFile_;
     }
     for (const auto& file : fileOutputs_) {
-        if (file->path() == path) {
+        if (sameLogPath(file->path(), path)) {
             return *file;
         }
     }

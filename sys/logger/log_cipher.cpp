@@ -79,21 +79,24 @@ encryption::Key<16> logKey() {
     return key;
 }
 
-std::string toSingleLine(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-        text.pop_back();
-    }
-    const auto escaped =
-        std::find_if(text.begin(), text.end(), [](unsigned char c) { return isControl(c) && c != '\t'; });
-    if (escaped == text.end()) {
+namespace {
+// `text` with each character for which `escaped` holds written as an escape.
+template <typename Escaped>
+std::string escapeCharacters(std::string text, Escaped escaped) {
+    const auto first = std::find_if(text.begin(), text.end(), escaped);
+    if (first == text.end()) {
         return text; // the usual record: nothing to escape, nothing to copy
     }
-    std::string result(text.begin(), escaped);
-    result.reserve(text.size());
-    for (auto at = escaped; at != text.end(); ++at) {
+    std::string result(text.begin(), first);
+    result.reserve(text.size() + 8);
+    for (auto at = first; at != text.end(); ++at) {
         const auto c = static_cast<unsigned char>(*at);
-        if (!isControl(c) || c == '\t') {
+        if (!escaped(c)) {
             result += static_cast<char>(c);
+        } else if (c == '\\') {
+            result += "\\\\";
+        } else if (c == '\t') {
+            result += "\\t";
         } else if (c == '\n') {
             result += "\\n";
         } else if (c == '\r') {
@@ -105,6 +108,14 @@ std::string toSingleLine(std::string text) {
         }
     }
     return result;
+}
+} // namespace
+
+std::string escapeField(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return escapeCharacters(std::move(text), [](unsigned char c) { return isControl(c) || c == '\\'; });
 }
 
 LogLineCipher::LogLineCipher() : LogLineCipher(logKey()) {}
@@ -218,7 +229,7 @@ std::optional<std::string> LogLineDecoder::decipher(const std::string& line, std
         reason = "does not decipher to a log line (another key, or a damaged line)";
         return std::nullopt;
     }
-    return toSingleLine(std::move(text));
+    return escapeCharacters(std::move(text), [](unsigned char c) { return isControl(c) && c != '\t'; });
 }
 
 } // namespace qv::sys::Logger

@@ -26,11 +26,13 @@ namespace qv::sys::Logger {
 // should its entry fail the check, lines are still enciphered with what it gave.
 encryption::Key<16> logKey();
 
-// Makes one line safe to show as one line: trailing line breaks are dropped,
-// other line breaks and control characters (all but the tab) become escapes:
-// "\n", "\r", "\xHH". Text from outside the program (a pipe message in a
-// record) can therefore never start a line of its own.
-std::string toSingleLine(std::string text);
+// Makes text of a record safe as one field of a line: trailing line breaks are
+// dropped; the backslash, the tab (which separates fields), line breaks and
+// other control characters become escapes: "\\", "\t", "\n", "\r", "\xHH".
+// Text from outside the program (a pipe message in a record) can therefore
+// neither start a line of its own nor pass for another field, and an escape
+// in the log always stands for the character it names.
+std::string escapeField(std::string text);
 
 // The enciphering state of one output. The chaining value runs on from line
 // to line and through every token, so lines of one output must pass through
@@ -72,8 +74,9 @@ public:
     explicit LogLineDecoder(const encryption::Key<16>& key);
 
     // The plain text of one enciphered line (a trailing '\r' is ignored), as
-    // one line (see toSingleLine). Nothing when the line is not a log line of
-    // this key; `reason` then says why.
+    // the program wrote it; control characters other than the tab, which the
+    // program never writes, are shown as escapes. Nothing when the line is not
+    // a log line of this key; `reason` then says why.
     std::optional<std::string> decipher(const std::string& line, std::string& reason) const;
 
 private:

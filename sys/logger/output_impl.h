@@ -23,7 +23,8 @@ public:
     virtual void write(const std::string& line, Level level) = 0;
 };
 
-// Line, newline, flush: a line has reached the stream when write returns.
+// Line and newline in one write, then flush: a line has reached the stream
+// when write returns.
 class StreamOutputWriter : public OutputWriter {
 public:
     explicit StreamOutputWriter(std::ostream& stream) : stream_(stream) {}
@@ -44,8 +45,8 @@ private:
 };
 
 // Composes each record in its line type (kShortLine or decorated), replaces
-// the program's tokens by their texts, escapes what would break the line and
-// writes the enciphered line.
+// the program's tokens by their texts, escapes in each field what would break
+// the line or pass for a field separator, and writes the enciphered line.
 class OutputImpl : public Output {
 public:
     OutputImpl(std::unique_ptr<OutputWriter> writer, int lineType);

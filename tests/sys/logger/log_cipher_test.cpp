@@ -1,4 +1,6 @@
+#include <mutex>
 #include <sstream>
+#include <thread>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -90,7 +92,7 @@ TEST(OutputImpl, OutsideTextCannotStartALineOfItsOwn) {
     const std::string tokenWithBreak = encipherToken(logKey(), "one\r\ntwo\x1b[2J");
     output.output(61000, kDebug, "reader.cpp", 12, "MessageReader", "", 42, "Reader",
                   "message: {\"x\":\"" + forged + "\"} " + tokenWithBreak + "\n");
-    output.output(0, kInfo, "a.cpp", 1, "M", "", 1, "", "second\ttab");
+    output.output(0, kInfo, "a.cpp", 1, "M", "", 1, "T\t1", "second\ttab C:\\dir\\n");
 
     std::istringstream lines(stream.str());
     std::string first;
@@ -100,9 +102,62 @@ TEST(OutputImpl, OutsideTextCannotStartALineOfItsOwn) {
     EXPECT_FALSE(std::getline(lines, none));
     EXPECT_EQ(decipher(first),
               "00:01:01.000\t42:Reader\tMessageReader\t\tDEBUG\treader.cpp:12\tmessage: {\"x\":\""
-              "\\n00:00:09.000\t1:Main\tQuorvaneAnalytics\t\tFATAL\tmain.cpp:1\tforged\"} "
+              "\\n00:00:09.000\\t1:Main\\tQuorvaneAnalytics\\t\\tFATAL\\tmain.cpp:1\\tforged\"} "
               "one\\r\\ntwo\\x1B[2J");
-    EXPECT_EQ(decipher(second), "00:00:00.000\t1:\tM\t\tINFO\ta.cpp:1\tsecond\ttab");
+    // A tab or backslash of the record is an escape: every tab separates fields.
+    EXPECT_EQ(decipher(second), "00:00:00.000\t1:T\\t1\tM\t\tINFO\ta.cpp:1\tsecond\\ttab C:\\\\dir\\\\n");
+}
+
+// Shared by several streams as standard output is by its users: each call is
+// whole under a lock, and other threads get in between calls.
+class LockingBuffer : public std::streambuf {
+public:
+    std::string text;
+
+protected:
+    std::streamsize xsputn(const char* data, std::streamsize count) override {
+        const std::lock_guard<std::mutex> guard(lock_);
+        for (std::streamsize i = 0; i < count; ++i) {
+            text += data[i];
+            std::this_thread::yield();
+        }
+        return count;
+    }
+    int_type overflow(int_type c) override {
+        const char one = traits_type::to_char_type(c);
+        return traits_type::eq_int_type(c, traits_type::eof()) ? traits_type::not_eof(c)
+                                                               : (xsputn(&one, 1), c);
+    }
+
+private:
+    std::mutex lock_;
+};
+
+TEST(StreamOutputWriter, ALogLineAndARecordWrittenAtOnceNeverInterleave) {
+    LockingBuffer shared;
+    std::ostream logStream(&shared);
+    std::ostream recordStream(&shared);
+    const std::string record = "-\n  event_type: Quorvane Dock Connected\n"; // written whole, as the record writer does
+    std::thread records([&] {
+        for (int i = 0; i < 200; ++i) {
+            recordStream.write(record.data(), static_cast<std::streamsize>(record.size()));
+            recordStream.flush();
+        }
+    });
+    OutputImpl output(std::make_unique<StreamOutputWriter>(logStream), 0);
+    for (int i = 0; i < 200; ++i) {
+        output.output(0, kInfo, "a.cpp", 1, "M", "", 1, "", "line " + std::to_string(i));
+    }
+    records.join();
+
+    std::istringstream lines(shared.text);
+    int logLines = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line != "-" && line != "  event_type: Quorvane Dock Connected") {
+            EXPECT_EQ(decipher(line), "[M] line " + std::to_string(logLines++));
+        }
+    }
+    EXPECT_EQ(logLines, 200);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -23,6 +24,7 @@
 #include "sys/logger/output_impl.h"
 #include "sys/logger/plain_line.h"
 #include "sys/config/registry_test_support.h"
+#include "sys/logger/settings_data.h"
 #include "tools/log_reader/log_reader.h"
 
 namespace qv::sys::Logger {
@@ -109,7 +111,7 @@ TEST(Logger, RecordReachesTheModuleOutputsWithItsFields) {
         std::to_string(GetCurrentThreadId()) + ":\tDispatch\t" + widget.instanceId() + "\tINFO\t";
     EXPECT_EQ(takeLines("Dispatch"),
               (std::vector<std::string>{fields + "logger_test.cpp:" + std::to_string(line) + "\thello 42",
-                                        fields + "@@ab\\cd@@:1\t"}));
+                                        fields + "@@ab\\\\cd@@:1\t"}));
 
     // The clock counts milliseconds, not seconds or counter ticks: a loose bound, not a timing check.
     const std::uint32_t start = core().elapsedMs();
@@ -242,7 +244,7 @@ TEST(Logger, TheDefaultLogFileReadsBackLineForLine) {
     Widget widget("ReadBack");
     widget.log(kInfo, "plain " + mark);
     widget.log(kWarn, "token " + encipherToken(logKey(), "fixed text") + " " + mark);
-    widget.log(kError, "outside a@@b@@ and\nbreak " + mark);
+    widget.log(kError, "outside a@@b@@ and\nbreak\tC:\\x " + mark);
     widget.log(kDebug, "not written " + mark);
 
     std::istringstream none;
@@ -261,7 +263,7 @@ TEST(Logger, TheDefaultLogFileReadsBackLineForLine) {
     EXPECT_EQ(fromFile, fromSink);
     ASSERT_EQ(fromFile.size(), 3u);
     EXPECT_EQ(testing::textOf(fromFile[1]), "token fixed text " + mark);
-    EXPECT_EQ(testing::textOf(fromFile[2]), "outside a@@b@@ and\\nbreak " + mark);
+    EXPECT_EQ(testing::textOf(fromFile[2]), "outside a@@b@@ and\\nbreak\\tC:\\\\x " + mark);
 }
 
 TEST(Logger, PrivateFileTakesTheModuleOver) {
@@ -284,6 +286,38 @@ TEST(Logger, PrivateFileTakesTheModuleOver) {
     EXPECT_NE(lines[0].find("Private log started at "), std::string::npos) << lines[0];
     EXPECT_EQ(testing::textOf(lines[1]), "one");
     EXPECT_EQ(testing::textOf(lines[3]), "three");
+}
+
+TEST(Logger, SpellingsOfOneFileWriteThroughOneOutputAndAFileThatCannotBeMadeIsTold) {
+    testing::ScratchFolder folder;
+    auto settings = std::make_unique<SettingsData>();
+    settings->key("Logger").putValue("directory", folder.directory());
+    const std::string outputs = "Spellings\\Logger\\Outputs\\";
+    settings->key(outputs + "a").putValue("filename", folder / "Trace.log");
+    std::string slashed = folder / "trace.LOG";
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    settings->key(outputs + "b").putValue("filename", slashed);
+    settings->key(outputs + "c").putValue("filename", folder / "SPELLINGS.log"); // the default file's
+    settings->key(outputs + "d").putValue("filename", folder / "missing\\d.log");
+    settings->key("Spellings\\Logger\\Modules\\Early\\Outputs").putValue("a", "INFO");
+    LoggerCore local("Spellings", kInfo, 0, false, nullptr, std::move(settings));
+    local.dispatch(local.getModule("Early"), kInfo, "s", 1, "", "early");
+    ModuleEntry& module = local.getModule("Late"); // lists every output
+    local.dispatch(module, kInfo, "s", 1, "", "late");
+
+    std::vector<std::string> trace;
+    for (const std::string& line : testing::readLog(folder / "Trace.log")) {
+        trace.push_back(testing::textOf(line));
+    }
+    ASSERT_EQ(trace.size(), 3u); // each line once
+    EXPECT_EQ(trace[0], "early");
+    EXPECT_EQ(trace[1].find("Logger settings: the output \"d\" cannot open "), 0u) << trace[1];
+    EXPECT_NE(trace[1].find("missing\\\\d.log: win32 0x00000003: "), std::string::npos) << trace[1];
+    EXPECT_EQ(trace[2], "late");
+    const auto defaultLog = testing::readLog(local.defaultLogPath().empty() ? folder / "Spellings.log"
+                                                                            : local.defaultLogPath());
+    ASSERT_EQ(defaultLog.size(), 3u);
+    EXPECT_EQ(testing::textOf(defaultLog[2]), "late");
 }
 
 const std::string kSettings = "Software\\Quorvane\\LoggerTest\\Logger\\";
@@ -358,7 +392,7 @@ TEST(Logger, ModulesAndOutputsFollowTheRegistry) {
     // "missing" has no key: the module's outputs are told so, at WARN.
     const auto machine = testing::readLog(folder / "machine.log");
     ASSERT_EQ(machine.size(), 3u);
-    EXPECT_NE(machine[0].find("Outputs\\missing has no value \"filename\""), std::string::npos) << machine[0];
+    EXPECT_NE(machine[0].find("Outputs\\\\missing has no value \"filename\""), std::string::npos) << machine[0];
     EXPECT_NE(machine[1].find("\tRegB\t" + idB + "\tINFO\t"), std::string::npos) << machine[1];
     // The sink follows the module's level.
     const auto sink = takeLines("RegA");

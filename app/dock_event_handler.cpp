@@ -1,5 +1,7 @@
 #include "app/dock_event_handler.h"
 
+#include <string_view>
+
 namespace qv::telemetry {
 
 const EventNameTable eventNameTable = {
@@ -10,6 +12,11 @@ namespace {
 // The lines that readers of the log know these records by.
 constexpr std::int32_t messageReceivedLine = 51;
 constexpr std::int32_t messageDroppedLine = 62;
+
+// The text without the zero bytes that fill a payload's last block.
+std::string_view withoutFill(const std::string& text) {
+    return std::string_view(text).substr(0, text.find_last_not_of('\0') + 1);
+}
 } // namespace
 
 QvmMessageHandler::QvmMessageHandler(Receiver* receiver)
@@ -33,11 +40,11 @@ QvmMessageHandler::~QvmMessageHandler() {
 }
 
 void QvmMessageHandler::handleMessage(const std::string& text) {
-    QV_LOG_AT(5, messageReceivedLine) << "Message received: " << text;
+    QV_LOG_AT(5, messageReceivedLine) << "Message received: " << withoutFill(text);
     try {
         process(text);
     } catch (...) {
-        QV_LOG_AT(6, messageDroppedLine) << "Message dropped: " << text;
+        QV_LOG_AT(6, messageDroppedLine) << "Message dropped: " << withoutFill(text);
     }
 }
 

@@ -143,6 +143,9 @@ TEST(QvmMessageHandler, WholeDocumentAndLogFromTheManagersFrames) {
                              exampleRecord(nov14, "01:02:03:04:05:06") +
                              exampleRecord(nov14, "0a:0b:0c:0d:0e:0f"));
 
+    // Shown without the payload's zero fill.
+    EXPECT_EQ(log.records.front().text,
+              "Message received: " + event(3, "dock-1", "00:1a:2b:3c:4d:5e", R"(,"fwVersion":[1,2,3])"));
     // Every message at level 5 and each failure at level 6, under their known
     // lines; last, the leaves in device id order, stamped now.
     std::size_t received = 0, failed = 0, other = 0;

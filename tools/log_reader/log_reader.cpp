@@ -1,8 +1,18 @@
 #include "tools/log_reader/log_reader.h"
 
+#include "sys/logger/log_file.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <istream>
 #include <ostream>
 #include <thread>
@@ -61,31 +71,156 @@ void LogReader::endLine() {
     overlong_ = false;
 }
 
+#ifdef _WIN32
+SharedLogFile::SharedLogFile(const std::string& path) {
+    handle_ = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) {
+        failure_ = sys::Logger::systemErrorDescription(GetLastError());
+    }
+}
+
+SharedLogFile::~SharedLogFile() {
+    if (isOpen()) {
+        CloseHandle(handle_);
+    }
+}
+
+bool SharedLogFile::isOpen() const {
+    return handle_ != INVALID_HANDLE_VALUE;
+}
+
+std::size_t SharedLogFile::read(char* buffer, std::size_t size) {
+    DWORD count = 0;
+    if (!isOpen() || !ReadFile(handle_, buffer, static_cast<DWORD>(size), &count, nullptr)) {
+        failure_ = sys::Logger::systemErrorDescription(GetLastError());
+        return 0;
+    }
+    return count;
+}
+
+bool SharedLogFile::seek(std::uint64_t offset) {
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    return isOpen() && SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN);
+}
+
+std::uint64_t SharedLogFile::size() const {
+    LARGE_INTEGER size;
+    return isOpen() && GetFileSizeEx(handle_, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+}
+
+namespace {
+bool identify(HANDLE handle, BY_HANDLE_FILE_INFORMATION& information) {
+    return GetFileInformationByHandle(handle, &information) != 0;
+}
+} // namespace
+
+bool SharedLogFile::isAt(const std::string& path) const {
+    const SharedLogFile other(path);
+    BY_HANDLE_FILE_INFORMATION mine;
+    BY_HANDLE_FILE_INFORMATION theirs;
+    if (!other.isOpen()) {
+        return false;
+    }
+    if (!identify(handle_, mine) || !identify(other.handle_, theirs)) {
+        return true; // a file that cannot be told apart is taken for the same
+    }
+    return mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
+           mine.nFileIndexHigh == theirs.nFileIndexHigh && mine.nFileIndexLow == theirs.nFileIndexLow;
+}
+#else
+SharedLogFile::SharedLogFile(const std::string& path) {
+    descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor_ < 0) {
+        failure_ = sys::Logger::systemErrorDescription(static_cast<std::uint32_t>(errno));
+    }
+}
+
+SharedLogFile::~SharedLogFile() {
+    if (isOpen()) {
+        ::close(descriptor_);
+    }
+}
+
+bool SharedLogFile::isOpen() const {
+    return descriptor_ >= 0;
+}
+
+std::size_t SharedLogFile::read(char* buffer, std::size_t size) {
+    const ssize_t count = isOpen() ? ::read(descriptor_, buffer, size) : -1;
+    if (count < 0) {
+        failure_ = sys::Logger::systemErrorDescription(static_cast<std::uint32_t>(errno));
+        return 0;
+    }
+    return static_cast<std::size_t>(count);
+}
+
+bool SharedLogFile::seek(std::uint64_t offset) {
+    return isOpen() && ::lseek(descriptor_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+std::uint64_t SharedLogFile::size() const {
+    struct stat information;
+    return isOpen() && fstat(descriptor_, &information) == 0 ? static_cast<std::uint64_t>(information.st_size)
+                                                             : 0;
+}
+
+bool SharedLogFile::isAt(const std::string& path) const {
+    struct stat mine;
+    struct stat theirs;
+    if (::stat(path.c_str(), &theirs) != 0) {
+        return false;
+    }
+    return fstat(descriptor_, &mine) != 0 || (mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino);
+}
+#endif
+
 LogFollower::LogFollower(std::string path, LogReader& reader, std::ostream& errors)
     : path_(std::move(path)), reader_(reader), errors_(errors) {}
 
-bool LogFollower::poll() {
-    std::ifstream file(path_, std::ios::binary);
-    if (!file.is_open()) {
-        return false;
-    }
-    file.seekg(0, std::ios::end);
-    const std::streamoff size = file.tellg();
-    if (size < 0) {
-        return false;
-    }
-    if (static_cast<std::uint64_t>(size) < offset_) {
-        errors_ << path_ << ": a new file; reading it from its start\n";
+LogFollower::~LogFollower() = default;
+
+void LogFollower::readOn() {
+    if (file_->size() < offset_) {
+        errors_ << path_ << ": the file was cut short; reading it from its start\n";
+        reader_.finish();
         reader_.restart();
         offset_ = 0;
+        file_->seek(0);
     }
-    file.seekg(static_cast<std::streamoff>(offset_));
     std::vector<char> buffer(64 * 1024);
-    while (file.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || file.gcount() > 0) {
-        const auto count = static_cast<std::size_t>(file.gcount());
+    while (const std::size_t count = file_->read(buffer.data(), buffer.size())) {
         reader_.feed(buffer.data(), count);
         offset_ += count;
     }
+}
+
+bool LogFollower::poll() {
+    if (file_) {
+        readOn();
+        if (file_->isAt(path_)) {
+            return true;
+        }
+        // Moved aside or deleted: what the writer added before it let go of
+        // the file is read first, and a line it left unfinished ends there.
+        readOn();
+        reader_.finish();
+        file_.reset();
+    }
+    auto file = std::make_unique<SharedLogFile>(path_);
+    if (!file->isOpen()) {
+        failure_ = file->failure();
+        return false;
+    }
+    if (followed_) {
+        errors_ << path_ << ": a new file; reading it from its start\n";
+        reader_.restart();
+    }
+    followed_ = true;
+    offset_ = 0;
+    file_ = std::move(file);
+    readOn();
     return true;
 }
 
@@ -131,16 +266,20 @@ int runLogReader(int argc, const char* const* argv, std::istream& in, std::ostre
         }
         readAll(in, reader);
     } else if (!follow) {
-        std::ifstream file(path, std::ios::binary);
-        if (!file.is_open()) {
-            errors << "qv_log_reader: cannot open " << path << '\n';
+        SharedLogFile file(path);
+        if (!file.isOpen()) {
+            errors << "qv_log_reader: cannot open " << path << ": " << file.failure() << '\n';
             return 2;
         }
-        readAll(file, reader);
+        std::vector<char> buffer(64 * 1024);
+        while (const std::size_t count = file.read(buffer.data(), buffer.size())) {
+            reader.feed(buffer.data(), count);
+        }
+        reader.finish();
     } else {
         LogFollower follower(path, reader, errors);
         if (!follower.poll()) {
-            errors << "qv_log_reader: cannot open " << path << '\n';
+            errors << "qv_log_reader: cannot open " << path << ": " << follower.failure() << '\n';
             return 2;
         }
         for (std::size_t polls = 1; followPolls == 0 || polls < followPolls; ++polls) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
 
 #include "sys/logger/log_cipher.h"
@@ -42,21 +43,59 @@ private:
     std::size_t skipped_ = 0;
 };
 
-// Follows a log file as it grows. Each poll opens the file, reads what was
-// added since the last one and closes it again, so that the writer can move
-// a full file aside in between; a file shorter than what was read is a new one.
+// A log file opened for reading and shared with its writer for writing,
+// moving and deleting, so that holding it open never keeps the writer from
+// moving it aside.
+class SharedLogFile {
+public:
+    explicit SharedLogFile(const std::string& path);
+    ~SharedLogFile();
+    SharedLogFile(const SharedLogFile&) = delete;
+    SharedLogFile& operator=(const SharedLogFile&) = delete;
+
+    bool isOpen() const;
+    // Why the file could not be opened or read, with the system's text.
+    const std::string& failure() const { return failure_; }
+    // Reads on from where the last read ended; 0 at the end or on failure.
+    std::size_t read(char* buffer, std::size_t size);
+    // Reads on from `offset`.
+    bool seek(std::uint64_t offset);
+    std::uint64_t size() const;
+    // Whether `path` names this very file now (not one put in its place).
+    bool isAt(const std::string& path) const;
+
+private:
+#ifdef _WIN32
+    void* handle_;
+#else
+    int descriptor_;
+#endif
+    std::string failure_;
+};
+
+// Follows a log file as it grows. The file stays open between polls; when its
+// name comes to stand for another file (the writer moved it aside and began
+// anew), the rest of the moved file is read first, a line it left unfinished
+// is ended there, and the new file is read from its start.
 class LogFollower {
 public:
     LogFollower(std::string path, LogReader& reader, std::ostream& errors);
+    ~LogFollower();
 
-    // False when the file cannot be opened now.
+    // False when no file could be opened; failure() then says why.
     bool poll();
+    const std::string& failure() const { return failure_; }
 
 private:
+    void readOn();
+
     std::string path_;
     LogReader& reader_;
     std::ostream& errors_;
+    std::unique_ptr<SharedLogFile> file_;
     std::uint64_t offset_ = 0;
+    bool followed_ = false; // a file was open before
+    std::string failure_;
 };
 
 // The command: qv_log_reader [--follow] [FILE | -]. Exit status 0 when every

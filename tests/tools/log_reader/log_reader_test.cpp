@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -42,7 +43,7 @@ TEST(LogReader, PrintsPlainLinesAndReportsTheOthersByNumber) {
     }
 }
 
-TEST(LogFollower, ReadsWhatTheFileGainsAndStartsOverOnANewOne) {
+TEST(LogFollower, ReadsWhatTheFileGainsAndMissesNoLineAtARotation) {
     sys::Logger::testing::ScratchFolder folder;
     const std::string path = folder / "app.log";
     LogLineCipher cipher;
@@ -60,14 +61,28 @@ TEST(LogFollower, ReadsWhatTheFileGainsAndStartsOverOnANewOne) {
     EXPECT_EQ(out.str(), "[A] first\n[A] second\n");
     EXPECT_EQ(errors.str(), "line 3: not Base64 text; skipped\n");
 
-    // Moved aside and begun anew: numbering starts again.
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << "bad\n";
+    // Half a line read, the rest written, the file moved aside and begun anew
+    // before the next poll: the moved file is read to its end first.
+    const std::string third = cipher.encipher("[A] third");
+    std::ofstream(path, std::ios::binary | std::ios::app) << third.substr(0, 7);
     ASSERT_TRUE(follower.poll());
+    std::ofstream(path, std::ios::binary | std::ios::app) << third.substr(7) << '\n'
+                                                          << cipher.encipher("[A] fourth") << '\n';
+    std::filesystem::rename(path, folder / "app.old.log");
+    std::ofstream(path, std::ios::binary) << cipher.encipher("[A] fifth") << "\nbad\n";
+    ASSERT_TRUE(follower.poll());
+    EXPECT_EQ(out.str(), "[A] first\n[A] second\n[A] third\n[A] fourth\n[A] fifth\n");
     EXPECT_NE(errors.str().find("a new file"), std::string::npos);
-    EXPECT_NE(errors.str().find("\nline 1: not Base64 text; skipped\n"), std::string::npos) << errors.str();
+    EXPECT_NE(errors.str().find("\nline 2: not Base64 text; skipped\n"), std::string::npos) << errors.str();
+
+    // Cut short in place: read again from the start.
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << cipher.encipher("[A] sixth") << '\n';
+    ASSERT_TRUE(follower.poll());
+    EXPECT_EQ(out.str().substr(out.str().rfind("[A]")), "[A] sixth\n");
 
     LogFollower gone(folder / "missing.log", reader, errors);
     EXPECT_FALSE(gone.poll());
+    EXPECT_FALSE(gone.failure().empty());
 }
 
 TEST(LogReaderCommand, ExitStatusTellsWhetherEveryLineWasRead) {
@@ -77,7 +92,7 @@ TEST(LogReaderCommand, ExitStatusTellsWhetherEveryLineWasRead) {
         std::ostringstream out;
         std::ostringstream errors;
         const int status = runLogReader(static_cast<int>(args.size()), args.data(), in, out, errors, 1);
-        printed = out.str();
+        printed = out.str() + errors.str();
         return status;
     };
     std::string printed;
@@ -85,6 +100,9 @@ TEST(LogReaderCommand, ExitStatusTellsWhetherEveryLineWasRead) {
     EXPECT_EQ(printed, "[A] from stdin\n");
     EXPECT_EQ(run({"-"}, "bad", printed), 1);
     EXPECT_EQ(run({"/no/such/folder/app.log"}, "", printed), 2);
+    // With the system's reason after the name.
+    EXPECT_EQ(printed.find("qv_log_reader: cannot open /no/such/folder/app.log: "), 0u) << printed;
+    EXPECT_GT(printed.size(), 60u) << printed;
     EXPECT_EQ(run({"--follow"}, "", printed), 2); // not standard input
     EXPECT_EQ(run({"--bogus"}, "", printed), 2);
 }

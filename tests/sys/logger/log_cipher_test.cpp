@@ -1,3 +1,4 @@
+#include <atomic>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -116,11 +117,14 @@ public:
 
 protected:
     std::streamsize xsputn(const char* data, std::streamsize count) override {
-        const std::lock_guard<std::mutex> guard(lock_);
-        for (std::streamsize i = 0; i < count; ++i) {
-            text += data[i];
-            std::this_thread::yield();
+        {
+            const std::lock_guard<std::mutex> guard(lock_);
+            for (std::streamsize i = 0; i < count; ++i) {
+                text += data[i];
+                std::this_thread::yield();
+            }
         }
+        std::this_thread::yield();
         return count;
     }
     int_type overflow(int_type c) override {
@@ -138,13 +142,18 @@ TEST(StreamOutputWriter, ALogLineAndARecordWrittenAtOnceNeverInterleave) {
     std::ostream logStream(&shared);
     std::ostream recordStream(&shared);
     const std::string record = "-\n  event_type: Quorvane Dock Connected\n"; // written whole, as the record writer does
+    OutputImpl output(std::make_unique<StreamOutputWriter>(logStream), 0);
+    std::atomic<bool> logging{false};
     std::thread records([&] {
+        while (!logging) {
+            std::this_thread::yield();
+        }
         for (int i = 0; i < 200; ++i) {
             recordStream.write(record.data(), static_cast<std::streamsize>(record.size()));
             recordStream.flush();
         }
     });
-    OutputImpl output(std::make_unique<StreamOutputWriter>(logStream), 0);
+    logging = true;
     for (int i = 0; i < 200; ++i) {
         output.output(0, kInfo, "a.cpp", 1, "M", "", 1, "", "line " + std::to_string(i));
     }

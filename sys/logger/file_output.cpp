@@ -118,8 +118,8 @@ bool FileOutput::restart(const Record& record) {
         // Moved while still open (it is shared for that), so that a file
         // which cannot be moved stays where it is and is written no further.
         if (const std::uint32_t error = moveReplacing(path_, old)) {
-            const std::string reason = "the full log file cannot be moved to " + old + " (" +
-                                       systemErrorDescription(error) + ")";
+            const std::string reason =
+                "the full log file cannot be moved to " + old + " (" + systemErrorDescription(error) + ")";
             if (!stuck_) {
                 stuck_ = true;
                 write(record, kWarn, "T" + reason.substr(1) + "; records are dropped until it can be");

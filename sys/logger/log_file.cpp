@@ -25,8 +25,9 @@ std::string systemErrorDescription(std::uint32_t code) {
 LogFile::LogFile(const std::string& path) {
     // Shared for deleting too: a reader that follows the log must not stop
     // the writer (or another agent) from moving it aside.
-    handle_ = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    handle_ =
+        CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) {
         error_ = GetLastError();
         return;

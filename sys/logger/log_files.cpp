@@ -161,9 +161,10 @@ std::vector<FileEntry> listFiles(const std::string& directory) {
     }
     do {
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            const std::int64_t modified = static_cast<std::int64_t>(entry.ftLastWriteTime.dwHighDateTime) << 32 |
-                                          entry.ftLastWriteTime.dwLowDateTime;
-            names.push_back({entry.cFileName, modified});
+            ULARGE_INTEGER modified;
+            modified.LowPart = entry.ftLastWriteTime.dwLowDateTime;
+            modified.HighPart = entry.ftLastWriteTime.dwHighDateTime;
+            names.push_back({entry.cFileName, static_cast<std::int64_t>(modified.QuadPart)});
         }
     } while (FindNextFileA(find.get(), &entry));
     return names;

@@ -77,8 +77,9 @@ ModuleConfiguration LoggerCore::readModuleSettings(const std::string& moduleName
     // line is written twice.
     OutputList merged;
     for (const auto& [output, level] : result.outputs) {
-        const auto same = std::find_if(merged.begin(), merged.end(),
-                                       [output = output](const auto& entry) { return entry.first == output; });
+        const auto same = std::find_if(merged.begin(), merged.end(), [output = output](const auto& entry) {
+            return entry.first == output;
+        });
         if (same == merged.end()) {
             merged.emplace_back(output, level);
         } else {

@@ -32,7 +32,8 @@ void OutputImpl::output(std::uint32_t timeMs, Level level, const char* source, s
     // for a field separator; tokens are deciphered in the order they stand
     // in the line, the source's before the text's.
     const std::string shownSource =
-        lineType_ == kShortLine ? std::string() : escapeField(cipher_.decipherTokens(source == nullptr ? "" : source));
+        lineType_ == kShortLine ? std::string()
+                                : escapeField(cipher_.decipherTokens(source == nullptr ? "" : source));
     const std::string shownText = escapeField(cipher_.decipherTokens(text));
     writer_->write(cipher_.encipher(composeLine(lineType_, timeMs, level, shownSource.c_str(), line,
                                                 escapeField(moduleName), instanceId, threadId,

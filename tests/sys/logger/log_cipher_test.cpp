@@ -141,7 +141,8 @@ TEST(StreamOutputWriter, ALogLineAndARecordWrittenAtOnceNeverInterleave) {
     LockingBuffer shared;
     std::ostream logStream(&shared);
     std::ostream recordStream(&shared);
-    const std::string record = "-\n  event_type: Quorvane Dock Connected\n"; // written whole, as the record writer does
+    const std::string record =
+        "-\n  event_type: Quorvane Dock Connected\n"; // written whole, as the record writer does
     OutputImpl output(std::make_unique<StreamOutputWriter>(logStream), 0);
     std::atomic<bool> logging{false};
     std::thread records([&] {

@@ -314,8 +314,8 @@ TEST(Logger, SpellingsOfOneFileWriteThroughOneOutputAndAFileThatCannotBeMadeIsTo
     EXPECT_EQ(trace[1].find("Logger settings: the output \"d\" cannot open "), 0u) << trace[1];
     EXPECT_NE(trace[1].find("missing\\\\d.log: win32 0x00000003: "), std::string::npos) << trace[1];
     EXPECT_EQ(trace[2], "late");
-    const auto defaultLog = testing::readLog(local.defaultLogPath().empty() ? folder / "Spellings.log"
-                                                                            : local.defaultLogPath());
+    const auto defaultLog =
+        testing::readLog(local.defaultLogPath().empty() ? folder / "Spellings.log" : local.defaultLogPath());
     ASSERT_EQ(defaultLog.size(), 3u);
     EXPECT_EQ(testing::textOf(defaultLog[2]), "late");
 }
@@ -392,7 +392,8 @@ TEST(Logger, ModulesAndOutputsFollowTheRegistry) {
     // "missing" has no key: the module's outputs are told so, at WARN.
     const auto machine = testing::readLog(folder / "machine.log");
     ASSERT_EQ(machine.size(), 3u);
-    EXPECT_NE(machine[0].find("Outputs\\\\missing has no value \"filename\""), std::string::npos) << machine[0];
+    EXPECT_NE(machine[0].find("Outputs\\\\missing has no value \"filename\""), std::string::npos)
+        << machine[0];
     EXPECT_NE(machine[1].find("\tRegB\t" + idB + "\tINFO\t"), std::string::npos) << machine[1];
     // The sink follows the module's level.
     const auto sink = takeLines("RegA");

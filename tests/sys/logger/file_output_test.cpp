@@ -180,11 +180,7 @@ struct Volume {
             return std::make_unique<FillingFile>(path, *this);
         };
     }
-#ifdef _WIN32
-    static constexpr std::uint32_t kDiskFull = 112;
-#else
-    static constexpr std::uint32_t kDiskFull = 28;
-#endif
+    static constexpr std::uint32_t kDiskFull = 112; // ERROR_DISK_FULL
 };
 
 TEST(FileOutput, AFailedWriteNeitherMovesNorPrunesFiles) {
@@ -202,14 +198,11 @@ TEST(FileOutput, AFailedWriteNeitherMovesNorPrunesFiles) {
         volume.full = false;
         write(output, "back");
 
-        const auto names = folder.names();
-        EXPECT_EQ(names.size(), 3u);
-        EXPECT_EQ(std::count(names.begin(), names.end(), "app.old.log"), 1);
-        EXPECT_EQ(std::count(names.begin(), names.end(), "app20000101-000000.log"), 1);
+        EXPECT_EQ(folder.names().size(), 3u);
+        EXPECT_TRUE(std::filesystem::exists(folder / "app20000101-000000.log"));
         std::ifstream old(folder / "app.old.log");
         std::string kept;
-        std::getline(old, kept);
-        EXPECT_EQ(kept, "previous generation");
+        EXPECT_TRUE(std::getline(old, kept) && kept == "previous generation") << kept;
         // The half line of the failed write stays a (damaged) line of its own.
         const auto lines = readLog(output.currentFile(), true);
         ASSERT_EQ(lines.size(), 4u);

@@ -127,11 +127,6 @@ protected:
         std::this_thread::yield();
         return count;
     }
-    int_type overflow(int_type c) override {
-        const char one = traits_type::to_char_type(c);
-        return traits_type::eq_int_type(c, traits_type::eof()) ? traits_type::not_eof(c)
-                                                               : (xsputn(&one, 1), c);
-    }
 
 private:
     std::mutex lock_;

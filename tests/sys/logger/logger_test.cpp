@@ -314,8 +314,7 @@ TEST(Logger, SpellingsOfOneFileWriteThroughOneOutputAndAFileThatCannotBeMadeIsTo
     EXPECT_EQ(trace[1].find("Logger settings: the output \"d\" cannot open "), 0u) << trace[1];
     EXPECT_NE(trace[1].find("missing\\\\d.log: win32 0x00000003: "), std::string::npos) << trace[1];
     EXPECT_EQ(trace[2], "late");
-    const auto defaultLog =
-        testing::readLog(local.defaultLogPath().empty() ? folder / "Spellings.log" : local.defaultLogPath());
+    const auto defaultLog = testing::readLog(folder / "Spellings.log");
     ASSERT_EQ(defaultLog.size(), 3u);
     EXPECT_EQ(testing::textOf(defaultLog[2]), "late");
 }

@@ -113,7 +113,9 @@ bool FileOutput::recover(const Record& record) {
 }
 
 bool FileOutput::restart(const Record& record) {
-    if (mode_ != FileMode::Decorate) {
+    // A file that another writer of this log has moved aside already is not
+    // moved again: that would put the other's new file in place of the old one.
+    if (mode_ != FileMode::Decorate && file_->isAt(path_)) {
         const std::string old = oldLogName(path_);
         // Moved while still open (it is shared for that), so that a file
         // which cannot be moved stays where it is and is written no further.

@@ -79,6 +79,22 @@ std::optional<std::uint64_t> LogFile::size() const {
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
+bool LogFile::isAt(const std::string& path) const {
+    const HANDLE other = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (other == INVALID_HANDLE_VALUE) {
+        return GetLastError() != ERROR_FILE_NOT_FOUND;
+    }
+    BY_HANDLE_FILE_INFORMATION mine;
+    BY_HANDLE_FILE_INFORMATION theirs;
+    const bool known =
+        isOpen() && GetFileInformationByHandle(handle_, &mine) && GetFileInformationByHandle(other, &theirs);
+    CloseHandle(other);
+    return !known ||
+           (mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
+            mine.nFileIndexHigh == theirs.nFileIndexHigh && mine.nFileIndexLow == theirs.nFileIndexLow);
+}
+
 std::uint32_t moveReplacing(const std::string& from, const std::string& to) {
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         return 0;
@@ -145,6 +161,16 @@ std::optional<std::uint64_t> LogFile::size() const {
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(information.st_size);
+}
+
+bool LogFile::isAt(const std::string& path) const {
+    struct stat mine;
+    struct stat theirs;
+    if (lstat(path.c_str(), &theirs) != 0) {
+        return errno != ENOENT;
+    }
+    return !isOpen() || fstat(descriptor_, &mine) != 0 ||
+           (mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino);
 }
 
 std::uint32_t moveReplacing(const std::string& from, const std::string& to) {

@@ -35,6 +35,10 @@ public:
     virtual bool write(const std::string& data);
     // The file's size now; nothing when it cannot be told.
     std::optional<std::uint64_t> size() const;
+    // Whether `path` still names this file: another writer of the same log
+    // (a second agent) may have moved it aside meanwhile. Yes when it cannot
+    // be told.
+    bool isAt(const std::string& path) const;
 
 protected:
     void setError(std::uint32_t code) { error_ = code; }

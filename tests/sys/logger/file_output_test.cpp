@@ -160,6 +160,23 @@ TEST(FileOutput, AFullFileThatCannotBeMovedAsideStopsGrowing) {
     EXPECT_EQ(lines[2], "moved");
 }
 
+TEST(FileOutput, AFileAnotherWriterMovedAsideIsNotMovedAgain) {
+    ScratchFolder folder;
+    const std::string path = folder / "app.log";
+    FileOutput output(1, path, FileMode::Append, 300, 0);
+    write(output, "mine");
+    // A second agent on the same log moved it aside and began anew.
+    std::filesystem::rename(path, folder / "app.old.log");
+    FileOutput(1, path, FileMode::Append, 0, 0).output(0, kInfo, "s", 1, "Other", "", 1, "", "theirs");
+    while (std::filesystem::file_size(folder / "app.old.log") <= 300) {
+        write(output, "mine");
+    }
+    write(output, "after");
+    const auto old = texts(readLog(folder / "app.old.log"));
+    EXPECT_EQ(std::count(old.begin(), old.end(), "mine"), static_cast<std::ptrdiff_t>(old.size()));
+    EXPECT_EQ(texts(readLog(path)), (std::vector<std::string>{"theirs", "restart", "after"}));
+}
+
 // A volume that fills up on demand: a write then stores half its data and fails.
 struct Volume {
     bool full = false;

@@ -229,7 +229,8 @@ constexpr char kUsage[] = "usage: qv_log_reader [--follow] [FILE | -]\n"
                           "Deciphers a QuorvaneAnalytics log (a file, or standard input when no FILE or -\n"
                           "is given) and prints its plain lines. Lines that do not decipher are reported\n"
                           "on standard error with their line number and skipped. --follow keeps reading\n"
-                          "the file as it grows, until interrupted.\n";
+                          "the file as it grows and across rotations (the rest of a moved file\n"
+                          "first), until interrupted.\n";
 
 void readAll(std::istream& in, LogReader& reader) {
     std::vector<char> buffer(64 * 1024);
@@ -276,6 +277,11 @@ int runLogReader(int argc, const char* const* argv, std::istream& in, std::ostre
             reader.feed(buffer.data(), count);
         }
         reader.finish();
+        if (!file.failure().empty()) {
+            errors << "qv_log_reader: reading " << path << " failed: " << file.failure() << '\n';
+            out.flush();
+            return 2;
+        }
     } else {
         LogFollower follower(path, reader, errors);
         if (!follower.poll()) {

@@ -111,14 +111,13 @@ TEST(OutputImpl, OutsideTextCannotStartALineOfItsOwn) {
 
 // Shared by several streams as standard output is by its users: each call is
 // whole under a lock, and other threads get in between calls.
-class LockingBuffer : public std::streambuf {
-public:
+struct LockingBuffer : std::streambuf {
     std::string text;
+    std::mutex lock;
 
-protected:
     std::streamsize xsputn(const char* data, std::streamsize count) override {
         {
-            const std::lock_guard<std::mutex> guard(lock_);
+            const std::lock_guard<std::mutex> guard(lock);
             for (std::streamsize i = 0; i < count; ++i) {
                 text += data[i];
                 std::this_thread::yield();
@@ -127,9 +126,6 @@ protected:
         std::this_thread::yield();
         return count;
     }
-
-private:
-    std::mutex lock_;
 };
 
 TEST(StreamOutputWriter, ALogLineAndARecordWrittenAtOnceNeverInterleave) {

@@ -98,8 +98,8 @@ TEST(CrashDump, DumpHereWritesTheCallingThreadAndFailuresAreOnlyLogged) {
     writeMiniDump(&logged, dumps / "missing\\x.dmp", nullptr);
     const std::string log = test::takeLog();
     EXPECT_EQ(1u, test::count(log, "\tDumpTest\t"));
-    EXPECT_EQ(1u, test::count(log, "	ERROR	crash_dump.cpp:214	")) << log;
-    EXPECT_EQ(1u, test::count(log, "missing\\x.dmp")) << log; // log lines escape the backslash
+    EXPECT_EQ(1u, test::count(log, "\tERROR\tcrash_dump.cpp:214\t")) << log;
+    EXPECT_EQ(1u, test::count(log, "missing\\\\x.dmp")) << log; // log lines escape the backslash
 }
 
 } // namespace

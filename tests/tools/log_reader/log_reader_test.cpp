@@ -82,7 +82,6 @@ TEST(LogFollower, ReadsWhatTheFileGainsAndMissesNoLineAtARotation) {
 
     LogFollower gone(folder / "missing.log", reader, errors);
     EXPECT_FALSE(gone.poll());
-    EXPECT_FALSE(gone.failure().empty());
 }
 
 TEST(LogReaderCommand, ExitStatusTellsWhetherEveryLineWasRead) {

@@ -3,6 +3,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@
 #include "sys/concurrency/flag.h"
 #include "sys/concurrency/waitables.h"
 #include "sys/errors/exception.h"
+#include "sys/config/registry_test_support.h"
+#include "sys/logger/log_capture.h"
 
 namespace qv::sys {
 namespace {
@@ -131,6 +134,35 @@ TEST(Waitables, WaitAnyFollowsSetOrderAndReportsNothingSignalled) {
     set.remove(c); // a, b
     b.set();
     EXPECT_EQ(set.waitAny(0), 1u);
+}
+
+} // namespace
+} // namespace qv::sys
+
+namespace qv::sys {
+namespace {
+
+// The kernel waits for at most 64 handles: one more is an assertion failure
+// (logged only, as set here) and then the failing wait's exception.
+TEST(Waitables, WaitAnyTakesSixtyFourHandlesAndThrowsBeyond) {
+    test::ScopedSetting logOnly(HKEY_LOCAL_MACHINE, "QuorvaneManager", "AssertBehaviour", "1");
+    test::LogCapture& records = test::LogCapture::of("AssertLogger");
+    std::vector<std::unique_ptr<AutoFlag>> flags;
+    Waitables set;
+    for (int i = 0; i < 65; ++i) {
+        flags.push_back(std::make_unique<AutoFlag>(false));
+        set.add(*flags.back());
+    }
+    set.remove(*flags.back());
+    flags[63]->set();
+    EXPECT_EQ(set.waitAny(0), 63u);
+    EXPECT_TRUE(records.take().empty());
+    set.add(*flags.back());
+    flags[63]->set();
+    EXPECT_THROW(set.waitAny(0), SystemErrorCodeException);
+    const auto failures = records.take();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].text.find("65 <= 64"), std::string::npos) << failures[0].text;
 }
 
 } // namespace

@@ -80,17 +80,17 @@ TEST(Fifo, MillionValuesBetweenThreadsWaitingOnTheEdgeFlags) {
 
 // A consumer that saw its Remove empty the FIFO sleeps on the not-empty edge
 // without rechecking and without a time-out slice: an edge the producer
-// failed to announce leaves it asleep on a non-empty FIFO. The producer
-// staggers its adds so that they often cross the consumer's last Remove.
+// failed to announce leaves it asleep on a non-empty FIFO. The producer's
+// pace, staggered, is near the consumer's, so adds often meet its last Remove.
 TEST(Fifo, ConsumerSleepingOnTheNotEmptyEdgeAfterEmptyingAlwaysWakes) {
-    constexpr std::uint64_t kCount = 100000;
+    constexpr std::uint64_t kCount = 50000;
     Fifo<std::uint64_t, 4> fifo;
     std::thread producer([&] {
         for (std::uint64_t value = 0; value < kCount; ++value) {
             while (fifo.isFull()) {
                 fifo.notFullFlag().wait(kWaitForever);
             }
-            for (volatile std::uint64_t spin = value % 256; spin != 0; --spin) {
+            for (volatile std::uint64_t spin = value % 128 * 300; spin != 0; --spin) {
             }
             fifo.Add(value);
         }

@@ -78,39 +78,5 @@ TEST(Fifo, MillionValuesBetweenThreadsWaitingOnTheEdgeFlags) {
     EXPECT_EQ(mismatches, 0u);
 }
 
-// A consumer that saw its Remove empty the FIFO sleeps on the not-empty edge
-// without rechecking and without a time-out slice: an edge the producer
-// failed to announce leaves it asleep on a non-empty FIFO. The producer's
-// pace, staggered, is near the consumer's, so adds often meet its last Remove.
-TEST(Fifo, ConsumerSleepingOnTheNotEmptyEdgeAfterEmptyingAlwaysWakes) {
-    constexpr std::uint64_t kCount = 50000;
-    Fifo<std::uint64_t, 4> fifo;
-    std::thread producer([&] {
-        for (std::uint64_t value = 0; value < kCount; ++value) {
-            while (fifo.isFull()) {
-                fifo.notFullFlag().wait(kWaitForever);
-            }
-            for (volatile std::uint64_t spin = value % 128 * 300; spin != 0; --spin) {
-            }
-            fifo.Add(value);
-        }
-    });
-    std::uint64_t lostEdges = 0;
-    bool emptied = true; // at the start, as if by a Remove
-    for (std::uint64_t taken = 0; taken < kCount;) {
-        // Ten seconds stand for ever here; a value is never more than microseconds away.
-        if (emptied && !fifo.notEmptyFlag().wait(10000000)) {
-            ++lostEdges;
-        }
-        if (!fifo.isEmpty()) {
-            fifo.Remove();
-            ++taken;
-        }
-        emptied = fifo.emptyFlag().wait(0) || fifo.isEmpty();
-    }
-    producer.join();
-    EXPECT_EQ(lostEdges, 0u);
-}
-
 } // namespace
 } // namespace qv::sys

@@ -23,8 +23,9 @@ src=$scratch/src
 log=$scratch/log
 mkdir -p "$src"
 
-# The working tree's tracked files as they stand, committed or not.
-git ls-files -z | tar --null -T - -cf - 2>/dev/null | tar -xf - -C "$src" || exit 1
+# The working tree's tracked files as they stand, committed or not; dated
+# now, so that a reused build sees every one of them afresh.
+git ls-files -z | tar --null -T - -cf - 2>/dev/null | tar -xmf - -C "$src" || exit 1
 
 build() { (cd "$src" && cmake --build build/native) >"$log" 2>&1; }
 tests() { (cd "$src" && timeout "$limit" ctest --test-dir build/native --timeout 300 -j2 --stop-on-failure) >"$log" 2>&1; }

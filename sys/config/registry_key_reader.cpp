@@ -55,7 +55,25 @@ HKEY rootFromName(const std::wstring& name) {
     throw InvalidKeyNameException(ERROR_PATH_NOT_FOUND);
 }
 
-UniqueHkey openKey(const std::wstring& path, REGSAM access, HANDLE userToken) {
+class SystemKeyOpener : public IKeyOpener {
+public:
+    long openUserClassesRoot(void* userToken, std::uint32_t access, void*& key) override {
+        HKEY opened = nullptr;
+        const LONG status = RegOpenUserClassesRoot(static_cast<HANDLE>(userToken), 0, access, &opened);
+        key = opened;
+        return status;
+    }
+    long openKey(void* root, const std::wstring& subPath, std::uint32_t access, void*& key) override {
+        HKEY opened = nullptr;
+        const LONG status = RegOpenKeyExW(static_cast<HKEY>(root), subPath.c_str(), 0, access, &opened);
+        key = opened;
+        return status;
+    }
+};
+
+UniqueHkey openKey(const std::wstring& path, REGSAM access, HANDLE userToken, IKeyOpener* opener) {
+    static SystemKeyOpener systemOpener;
+    IKeyOpener& calls = opener != nullptr ? *opener : systemOpener;
     const std::size_t separator = path.find(L'\\');
     const std::wstring rootName = path.substr(0, separator);
     const std::wstring subPath =
@@ -64,7 +82,9 @@ UniqueHkey openKey(const std::wstring& path, REGSAM access, HANDLE userToken) {
 
     UniqueHkey userClasses;
     if (root == HKEY_CLASSES_ROOT && userToken != nullptr) {
-        const LONG status = RegOpenUserClassesRoot(userToken, 0, access, userClasses.put());
+        void* opened = nullptr;
+        const long status = calls.openUserClassesRoot(userToken, access, opened);
+        userClasses.reset(static_cast<HKEY>(opened));
         if (status != ERROR_SUCCESS) {
             throw CannotOpenKeyException(static_cast<std::uint32_t>(status));
         }
@@ -72,8 +92,9 @@ UniqueHkey openKey(const std::wstring& path, REGSAM access, HANDLE userToken) {
     }
 
     // An empty sub-path opens the root itself again.
-    UniqueHkey key;
-    const LONG status = RegOpenKeyExW(root, subPath.c_str(), 0, access, key.put());
+    void* opened = nullptr;
+    const long status = calls.openKey(root, subPath, access, opened);
+    UniqueHkey key(static_cast<HKEY>(opened));
     switch (status) {
     case ERROR_SUCCESS:
         return key;
@@ -127,9 +148,10 @@ bool answered(const Logger::Logged& log, const char* kind, const std::wstring& v
 
 } // namespace
 
-RegistryKeyReader::RegistryKeyReader(std::wstring keyPath, std::uint32_t accessMask, void* userToken)
+RegistryKeyReader::RegistryKeyReader(std::wstring keyPath, std::uint32_t accessMask, void* userToken,
+                                     IKeyOpener* opener)
     : Logged("RegistryKeyReader", ""), keyPath_(std::move(keyPath)), accessMask_(accessMask),
-      userToken_(userToken) {}
+      userToken_(userToken), opener_(opener) {}
 
 RegistryKeyReader::~RegistryKeyReader() = default;
 
@@ -138,7 +160,7 @@ void RegistryKeyReader::setKeyPath(const std::wstring& path) {
 }
 
 std::uint32_t RegistryKeyReader::dwordValue(const std::wstring& valueName) const {
-    const UniqueHkey key = openKey(keyPath_, accessMask_, userToken_);
+    const UniqueHkey key = openKey(keyPath_, accessMask_, userToken_, opener_);
     const std::vector<BYTE> data = queryValue(key.get(), valueName);
     if (data.size() != sizeof(std::uint32_t)) {
         throw CannotReadValueException(ERROR_INTERNAL_ERROR);
@@ -148,7 +170,7 @@ std::uint32_t RegistryKeyReader::dwordValue(const std::wstring& valueName) const
 }
 
 std::wstring RegistryKeyReader::stringValue(const std::wstring& valueName) const {
-    const UniqueHkey key = openKey(keyPath_, accessMask_, userToken_);
+    const UniqueHkey key = openKey(keyPath_, accessMask_, userToken_, opener_);
     const std::vector<BYTE> data = queryValue(key.get(), valueName);
     // Registry strings need not be terminated, and an odd last byte is no character.
     std::wstring text(data.size() / sizeof(wchar_t), L'\0');
@@ -179,7 +201,7 @@ bool RegistryKeyReader::readBool(const std::wstring& valueName, bool& value) {
 
 bool RegistryKeyReader::keyExists(const std::wstring& path) {
     try {
-        openKey(path, accessMask_, userToken_);
+        openKey(path, accessMask_, userToken_, opener_);
         return true;
     } catch (const RegistryException&) {
         return false;
@@ -210,8 +232,9 @@ std::optional<std::uint32_t> parseBuildNumber(const std::wstring& text) {
     return static_cast<std::uint32_t>(number);
 }
 
-// Major, minor and service-pack major (0) each at least as given.
-bool atLeast(std::uint32_t major, std::uint32_t minor) {
+} // namespace
+
+bool WindowsVersionFacts::atLeast(std::uint32_t major, std::uint32_t minor) const {
     OSVERSIONINFOEXW info{};
     info.dwOSVersionInfoSize = sizeof(info);
     info.dwMajorVersion = major;
@@ -224,7 +247,7 @@ bool atLeast(std::uint32_t major, std::uint32_t minor) {
            FALSE;
 }
 
-bool isServer() {
+bool WindowsVersionFacts::isServer() const {
     OSVERSIONINFOEXW info{};
     info.dwOSVersionInfoSize = sizeof(info);
     info.wProductType = VER_NT_WORKSTATION;
@@ -232,7 +255,7 @@ bool isServer() {
            FALSE;
 }
 
-std::uint32_t productType() {
+std::uint32_t WindowsVersionFacts::productType() const {
     OSVERSIONINFOEXA info{};
     info.dwOSVersionInfoSize = sizeof(info);
     if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info))) {
@@ -244,8 +267,6 @@ std::uint32_t productType() {
     return type;
 }
 
-} // namespace
-
 std::optional<std::uint32_t> windowsBuildNumber() {
     static const std::optional<std::uint32_t> build = [] {
         registry::RegistryKeyReader reader(L"HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
@@ -256,12 +277,12 @@ std::optional<std::uint32_t> windowsBuildNumber() {
     return build;
 }
 
-std::uint32_t windowsVersionCode() {
-    if (atLeast(10, 1)) {
+std::uint32_t windowsVersionCode(const WindowsVersionFacts& facts) {
+    if (facts.atLeast(10, 1)) {
         return 16;
     }
-    if (atLeast(10, 0)) {
-        const std::optional<std::uint32_t> build = windowsBuildNumber();
+    if (facts.atLeast(10, 0)) {
+        const std::optional<std::uint32_t> build = facts.buildNumber();
         if (build && *build >= 16300) {
             return 15;
         }
@@ -276,23 +297,23 @@ std::uint32_t windowsVersionCode() {
         }
         return 11;
     }
-    if (atLeast(6, 3)) {
+    if (facts.atLeast(6, 3)) {
         return 10;
     }
-    if (atLeast(6, 2)) {
+    if (facts.atLeast(6, 2)) {
         return 9;
     }
-    if (atLeast(6, 1)) {
-        if (!isServer()) {
+    if (facts.atLeast(6, 1)) {
+        if (!facts.isServer()) {
             return 6;
         }
-        return productType() == PRODUCT_SOLUTION_EMBEDDEDSERVER ? 8 : 7;
+        return facts.productType() == PRODUCT_SOLUTION_EMBEDDEDSERVER ? 8 : 7;
     }
-    if (atLeast(6, 0)) {
-        return isServer() ? 5 : 4;
+    if (facts.atLeast(6, 0)) {
+        return facts.isServer() ? 5 : 4;
     }
-    if (atLeast(5, 1)) {
-        return isServer() ? 3 : 2;
+    if (facts.atLeast(5, 1)) {
+        return facts.isServer() ? 3 : 2;
     }
     return 1;
 }

@@ -58,14 +58,25 @@ public:
 
 constexpr std::uint32_t kKeyQueryValue = 0x0001; // KEY_QUERY_VALUE
 
+// The two calls that open keys (RegOpenUserClassesRoot, RegOpenKeyExW), each
+// answering a Win32 status; a test stands in for them where the host cannot
+// fail. Keys are HKEY values.
+class IKeyOpener {
+public:
+    virtual ~IKeyOpener() = default;
+    virtual long openUserClassesRoot(void* userToken, std::uint32_t access, void*& key) = 0;
+    virtual long openKey(void* root, const std::wstring& subPath, std::uint32_t access, void*& key) = 0;
+};
+
 // Root names are case-sensitive: "HKLM" and "HKEY_LOCAL_MACHINE" work, "hklm" does not.
 // Any thread may use its own reader; one reader is not for two threads at once.
 class RegistryKeyReader : public IRegistryKeyReader, private Logger::Logged {
 public:
     // `userToken` (a Win32 token handle, not owned) makes "HKCR" that user's
-    // classes root; null means the process's own view.
+    // classes root; null means the process's own view. `opener` (not owned)
+    // replaces the system's calls.
     explicit RegistryKeyReader(std::wstring keyPath, std::uint32_t accessMask = kKeyQueryValue,
-                               void* userToken = nullptr);
+                               void* userToken = nullptr, IKeyOpener* opener = nullptr);
     ~RegistryKeyReader() override;
 
     void setKeyPath(const std::wstring& path) override;
@@ -82,6 +93,7 @@ private:
     std::wstring keyPath_;
     std::uint32_t accessMask_;
     void* userToken_;
+    IKeyOpener* opener_;
 };
 
 } // namespace qv::sys::win32::registry
@@ -92,9 +104,26 @@ namespace qv::sys::win32 {
 // read once per process; nothing when it is missing or not a decimal number.
 std::optional<std::uint32_t> windowsBuildNumber();
 
+// What the version code is decided from; the base class answers for the
+// running system.
+class WindowsVersionFacts {
+public:
+    virtual ~WindowsVersionFacts() = default;
+    // Major, minor and service-pack major (0) each at least as given.
+    virtual bool atLeast(std::uint32_t major, std::uint32_t minor) const;
+    // The product type is not a workstation.
+    virtual bool isServer() const;
+    // GetProductInfo's type; throws SystemErrorCodeException when the version cannot be read.
+    virtual std::uint32_t productType() const;
+    virtual std::optional<std::uint32_t> buildNumber() const { return windowsBuildNumber(); }
+};
+
 // A small integer that grows with the Windows version: 1 (older than XP) up to
 // 16 (newer than Windows 10); 11 to 15 are Windows 10 builds by age. A program
 // without a manifest declaring Windows 10 support sees at most 9 (Windows 8).
-std::uint32_t windowsVersionCode();
+std::uint32_t windowsVersionCode(const WindowsVersionFacts& facts);
+inline std::uint32_t windowsVersionCode() {
+    return windowsVersionCode(WindowsVersionFacts());
+}
 
 } // namespace qv::sys::win32

@@ -63,7 +63,18 @@ void abortSignalHandler(int) {
 
 } // namespace
 
+namespace {
+std::atomic<unsigned int> g_requestedAbortBehaviour{0};
+} // namespace
+
+unsigned int requestedAbortBehaviour() {
+    return g_requestedAbortBehaviour.load();
+}
+
 bool setAbortBehaviour(unsigned int flags, unsigned int mask) {
+    unsigned int requested = g_requestedAbortBehaviour.load();
+    while (!g_requestedAbortBehaviour.compare_exchange_weak(requested, (requested & ~mask) | (flags & mask))) {
+    }
     using SetAbortBehavior = unsigned int(__cdecl*)(unsigned int, unsigned int);
     // Missing from the msvcrt import library, and from some msvcrt builds.
     const HMODULE runtime = GetModuleHandleA("msvcrt.dll");

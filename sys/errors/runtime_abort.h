@@ -12,4 +12,8 @@ constexpr unsigned int kAbortReportFault = 0x2;
 // false when the runtime has no such setting.
 bool setAbortBehaviour(unsigned int flags, unsigned int mask);
 
+// The flags as setAbortBehaviour last left them, also where the runtime has
+// no such setting: what a test can see of them.
+unsigned int requestedAbortBehaviour();
+
 } // namespace qv::sys

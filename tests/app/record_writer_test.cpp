@@ -146,6 +146,7 @@ TEST(YamlScalar, TextThatSomeYamlReaderTakesForAnotherValueIsQuotedWithUnicodeEs
     // Quotes, backslashes, control characters and everything beyond ASCII are
     // escaped; a byte that is not UTF-8 stands for U+FFFD.
     EXPECT_EQ(yamlScalar("M\xC3\xBCnchen \"1\"\\\t"), R"("M\u00FCnchen \"1\"\\\u0009")");
+    EXPECT_EQ(yamlScalar("PC\x7F"), R"("PC\u007F")");
     EXPECT_EQ(yamlScalar("\xE2\x82\xAC \xF0\x9F\x96\xA5 \xFF\xC3 \xED\xA0\x80"),
               R"("\u20AC \U0001F5A5 \uFFFD\uFFFD \uFFFD\uFFFD\uFFFD")");
 }

@@ -55,29 +55,36 @@ TEST(KeyStore, FlippedBitsInAnEntryOrTheSaltFailTheCheck) {
     }
 }
 
-TEST(KeyStore, UnscramblesAHandMadeEntry) {
-    // A 32-byte key at offset 8 under a mask that is zero but for its first
-    // byte, so the mask word of key word 4 wraps round: M(16) = 0x00000100.
-    auto table = std::make_unique<KeyStoreTable>();
-    table->index[0] = 8;
-    table->mask[0] = 0x01;
-    const auto put = [&](std::size_t word, std::array<std::uint8_t, 4> bytes) {
-        std::copy(bytes.begin(), bytes.end(), table->entries + 8 + 4 * word);
-    };
-    put(0, {0x00, 0x01, 0x00, 0x00});  // A = M(0) ^ 0x00000001 = 0
-    put(9, {0x00, 0x40, 0x00, 0x00});  // length value 64
-    put(18, {0x11, 0x22, 0x33, 0x44}); // tag read as 22 44 11 33
-    put(12, {0x78, 0x56, 0x34, 0x12}); // key word 3, rotated by 8
-    put(14, {0x00, 0x00, 0x00, 0x80}); // key word 6, rotated by 8
+TEST(KeyStore, UnscramblesAHandMadeEntryAndRefusesOneCutShortByTheAreaEnd) {
+    // A 32-byte key under a mask that is zero but for its first byte, so the
+    // mask word of key word 4 wraps round: M(16) = 0x00000100. Its 19 words
+    // fit at offset 8 and, tag last, at the very end of the area; one word
+    // later the tag would lie in the mask beyond the area.
+    const std::size_t lastFit = detail::keyStoreEntryAreaSize - 19 * 4;
+    for (const std::size_t offset : {std::size_t{8}, lastFit, lastFit + 4}) {
+        auto table = std::make_unique<KeyStoreTable>();
+        table->index[0] = static_cast<std::uint32_t>(offset);
+        table->mask[0] = 0x01;
+        const auto put = [&](std::size_t word, std::array<std::uint8_t, 4> bytes) {
+            if (offset + 4 * word < detail::keyStoreEntryAreaSize) {
+                std::copy(bytes.begin(), bytes.end(), table->entries + offset + 4 * word);
+            }
+        };
+        put(0, {0x00, 0x01, 0x00, 0x00});  // A = M(0) ^ 0x00000001 = 0
+        put(9, {0x00, 0x40, 0x00, 0x00});  // length value 64
+        put(18, {0x11, 0x22, 0x33, 0x44}); // tag read as 22 44 11 33
+        put(12, {0x78, 0x56, 0x34, 0x12}); // key word 3, rotated by 8
+        put(14, {0x00, 0x00, 0x00, 0x80}); // key word 6, rotated by 8
+        // The digest covers key, tag and the (zero) salt.
+        const std::string expected = "0001000000000000000000001278563400000001000000008000000000000000";
+        const std::vector<std::uint8_t> hashed = fromHex(expected + "22441133" + std::string(16, '0'));
+        mbedtls_sha256_ret(hashed.data(), hashed.size(), table->entries + offset + 4, 0);
 
-    std::array<std::uint8_t, 32> key{};
-    std::uint32_t tag = 0;
-    EXPECT_FALSE(detail::getKey(*table, 0, key.data(), key.size(), tag)); // no digest yet
-    EXPECT_EQ(tag, 0x33114422u);
-    EXPECT_EQ(toHex(key), "0001000000000000000000001278563400000001000000008000000000000000");
-
-    // The digest covers key, tag and the (zero) salt.
-    const std::vector<std::uint8_t> hashed = fromHex(toHex(key) + "22441133" + std::string(16, '0'));
-    mbedtls_sha256_ret(hashed.data(), hashed.size(), table->entries + 8 + 4, 0);
-    EXPECT_TRUE(detail::getKey(*table, 0, key.data(), key.size(), tag));
+        std::array<std::uint8_t, 32> key{};
+        std::uint32_t tag = 0;
+        const bool fits = offset != lastFit + 4;
+        EXPECT_EQ(detail::getKey(*table, 0, key.data(), key.size(), tag), fits) << offset;
+        EXPECT_EQ(tag, fits ? 0x33114422u : 0u);
+        EXPECT_EQ(toHex(key), fits ? expected : std::string(64, '0'));
+    }
 }

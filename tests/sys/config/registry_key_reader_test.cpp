@@ -175,3 +175,92 @@ TEST(WindowsVersionCode, FollowsTheReportedVersionAndTheWindows10Build) {
             << qv::sys::narrowText(c.version) << " " << qv::sys::narrowText(c.build);
     }
 }
+
+namespace {
+
+// Opens keys as the system does, but stands the test key in for a user's
+// classes root and answers the failures it is given.
+struct ScriptedOpener : IKeyOpener {
+    long openUserClassesRoot(void* userToken, std::uint32_t access, void*& key) override {
+        tokens.push_back(userToken);
+        return classesRootStatus != ERROR_SUCCESS ? classesRootStatus
+                                                  : open(HKEY_CURRENT_USER, testKey, access, key);
+    }
+    long openKey(void* root, const std::wstring& subPath, std::uint32_t access, void*& key) override {
+        return openStatus != ERROR_SUCCESS ? openStatus : open(static_cast<HKEY>(root), subPath, access, key);
+    }
+    static long open(HKEY root, const std::wstring& subPath, std::uint32_t access, void*& key) {
+        HKEY opened = nullptr;
+        const LONG status = RegOpenKeyExW(root, subPath.c_str(), 0, access, &opened);
+        key = opened;
+        return status;
+    }
+    std::vector<void*> tokens;
+    long classesRootStatus = ERROR_SUCCESS;
+    long openStatus = ERROR_SUCCESS;
+};
+
+} // namespace
+
+TEST(RegistryKeyReader, AUserTokenMakesHkcrThatUsersClassesRootAndOpeningFailuresKeepTheirClass) {
+    const Finally removeKey{[] { RegDeleteTreeW(HKEY_CURRENT_USER, testKey.c_str()); }};
+    const DWORD number = 7;
+    put(HKEY_CURRENT_USER, testKey + L"\\Sub", L"Number", REG_DWORD, &number, 4);
+    ScriptedOpener opener;
+    void* const token = &opener; // any value: only the opener sees it
+    RegistryKeyReader reader(L"HKCR\\Sub", kKeyQueryValue, token, &opener);
+    EXPECT_EQ(reader.dwordValue(L"Number"), 7u);
+    EXPECT_EQ(opener.tokens, std::vector<void*>{token});
+    // Other roots, and HKCR without a token, are the process's own.
+    EXPECT_TRUE(reader.keyExists(testPath + L"\\Sub"));
+    EXPECT_FALSE(RegistryKeyReader(L"HKCR\\Sub", kKeyQueryValue, nullptr, &opener).keyExists(L"HKCR\\Sub"));
+    EXPECT_EQ(opener.tokens.size(), 1u);
+
+    opener.classesRootStatus = ERROR_NO_SUCH_LOGON_SESSION;
+    EXPECT_THAT([&] { reader.dwordValue(L"Number"); }, throwsCode<CannotOpenKeyException>(1312));
+    opener.classesRootStatus = ERROR_SUCCESS;
+    opener.openStatus = ERROR_ACCESS_DENIED;
+    EXPECT_THAT([&] { reader.dwordValue(L"Number"); }, throwsCode<AccessDeniedException>(5));
+    opener.openStatus = ERROR_BAD_PATHNAME;
+    EXPECT_THAT([&] { reader.dwordValue(L"Number"); }, throwsCode<CannotOpenKeyException>(161));
+}
+
+namespace {
+
+// A system as a test describes it; reading its product type fails unless one is given.
+struct DescribedSystem : WindowsVersionFacts {
+    DescribedSystem(std::uint32_t major, std::uint32_t minor, bool server = false,
+                    std::optional<std::uint32_t> build = std::nullopt, std::uint32_t product = 0)
+        : version(major, minor), server(server), build(build), product(product) {}
+    bool atLeast(std::uint32_t major, std::uint32_t minor) const override { return version >= std::pair(major, minor); }
+    bool isServer() const override { return server; }
+    std::uint32_t productType() const override {
+        return product != 0 ? product : throw qv::sys::SystemErrorCodeException(ERROR_INVALID_PARAMETER);
+    }
+    std::optional<std::uint32_t> buildNumber() const override { return build; }
+    std::pair<std::uint32_t, std::uint32_t> version;
+    bool server;
+    std::optional<std::uint32_t> build;
+    std::uint32_t product;
+};
+
+} // namespace
+
+TEST(WindowsVersionCode, EveryVersionWithTheWindows10BuildThresholdsInclusive) {
+    const struct {
+        DescribedSystem system;
+        std::uint32_t code;
+    } cases[] = {
+        {{10, 1}, 16}, {{10, 0, false, 16300}, 15}, {{10, 0, false, 16299}, 14}, {{10, 0, false, 15064}, 14},
+        {{10, 0, false, 15063}, 13}, {{10, 0, false, 14394}, 13}, {{10, 0, false, 14393}, 12},
+        {{10, 0, false, 10587}, 12}, {{10, 0, false, 10586}, 11}, {{10, 0}, 11}, {{6, 3}, 10}, {{6, 2, true}, 9},
+        {{6, 1}, 6}, {{6, 1, true, std::nullopt, PRODUCT_SOLUTION_EMBEDDEDSERVER}, 8},
+        {{6, 1, true, std::nullopt, PRODUCT_DATACENTER_SERVER}, 7}, {{6, 0}, 4}, {{6, 0, true}, 5}, {{5, 1}, 2},
+        {{5, 2, true}, 3}, {{5, 0}, 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(windowsVersionCode(c.system), c.code) << c.system.version.first << "." << c.system.version.second;
+    }
+    // A 6.1 server whose version record cannot be read: the failure reaches the caller.
+    EXPECT_THROW(windowsVersionCode(DescribedSystem(6, 1, true)), qv::sys::SystemErrorCodeException);
+}

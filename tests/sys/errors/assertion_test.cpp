@@ -51,6 +51,8 @@ TEST(Assertion, AbortingBehavioursEndTheProcess) {
                   test::count(run.output, "Assertion failed: zero == 1 with expansion: 0 == 1"))
             << run.output;
         EXPECT_EQ(0u, test::count(run.output, "carried on"));
+        // 5 asks for the abort message and a fault report, 8 for neither.
+        EXPECT_EQ(1u, test::count(run.output, behaviour[0] == '5' ? "abort flags 3" : "abort flags 0"));
         // The abort is the process's first fatal event: logged and dumped.
         EXPECT_EQ(1u, test::count(run.output, "\tFATAL\t")) << run.output;
         EXPECT_TRUE(run.dump);

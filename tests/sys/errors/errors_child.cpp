@@ -2,12 +2,14 @@
 
 #include <windows.h>
 
+#include <csignal>
 #include <cstdio>
 #include <stdexcept>
 #include <thread>
 
 #include "sys/errors/assertion.h"
 #include "sys/errors/error_handlers.h"
+#include "sys/errors/runtime_abort.h"
 #include "sys/errors/structured_exception.h"
 #include "sys/logger/plain_line.h"
 #include "sys/logger/logger.h"
@@ -48,6 +50,14 @@ LONG WINAPI reportUnhandled(EXCEPTION_POINTERS* pointers) {
     std::printf("unhandled %08lX\n", pointers->ExceptionRecord->ExceptionCode);
     std::fflush(stdout);
     return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// Shows the abort flags asked for, then hands over to the library's handler.
+void (*g_libraryAbortHandler)(int) = nullptr;
+void showAbortFlags(int signal) {
+    std::printf("abort flags %u\n", qv::sys::requestedAbortBehaviour());
+    std::fflush(stdout);
+    g_libraryAbortHandler(signal);
 }
 
 } // namespace
@@ -92,6 +102,7 @@ int main(int argc, char** argv) {
     } else if (scenario == "fault-other-thread") {
         std::thread([] { faultCaught(divide); }).join();
     } else if (scenario == "assert") {
+        g_libraryAbortHandler = std::signal(SIGABRT, &showAbortFlags);
         QV_ASSERT_CMP(zero, ==, 1);
     }
     std::printf("carried on\n");

@@ -90,7 +90,7 @@ TEST(OutputImpl, OutsideTextCannotStartALineOfItsOwn) {
     std::ostringstream stream;
     OutputImpl output(std::make_unique<StreamOutputWriter>(stream), 1);
     const std::string forged = "\n00:00:09.000\t1:Main\tQuorvaneAnalytics\t\tFATAL\tmain.cpp:1\tforged";
-    const std::string tokenWithBreak = encipherToken(logKey(), "one\r\ntwo\x1b[2J");
+    const std::string tokenWithBreak = encipherToken(logKey(), "one\r\ntwo\x1b[2J\x7F");
     output.output(61000, kDebug, "reader.cpp", 12, "MessageReader", "", 42, "Reader",
                   "message: {\"x\":\"" + forged + "\"} " + tokenWithBreak + "\n");
     output.output(0, kInfo, "a.cpp", 1, "M", "", 1, "T\t1", "second\ttab C:\\dir\\n");
@@ -104,7 +104,7 @@ TEST(OutputImpl, OutsideTextCannotStartALineOfItsOwn) {
     EXPECT_EQ(decipher(first),
               "00:01:01.000\t42:Reader\tMessageReader\t\tDEBUG\treader.cpp:12\tmessage: {\"x\":\""
               "\\n00:00:09.000\\t1:Main\\tQuorvaneAnalytics\\t\\tFATAL\\tmain.cpp:1\\tforged\"} "
-              "one\\r\\ntwo\\x1B[2J");
+              "one\\r\\ntwo\\x1B[2J\\x7F");
     // A tab or backslash of the record is an escape: every tab separates fields.
     EXPECT_EQ(decipher(second), "00:00:00.000\t1:T\\t1\tM\t\tINFO\ta.cpp:1\tsecond\\ttab C:\\\\dir\\\\n");
 }

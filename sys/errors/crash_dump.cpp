@@ -1,6 +1,7 @@
 // Minidump files and where they go. Everything here runs on failure paths:
 // a step that fails costs a level-2 record (or the dump), never a throw.
 
+#include <atomic>
 #include <cstdio>
 #include <iterator>
 
@@ -62,6 +63,18 @@ std::string settingDirectory() {
         directory += '\\';
     }
     return directory;
+}
+
+// Set once this process has taken the fixed dump name.
+std::atomic<bool> g_fixedNameTaken{false};
+
+// The fixed name keeps the first dump of this process, the one closest to
+// the fault: a later dump (the fatal path after a fault's own dump, a second
+// faulting thread, a crash after an assertion's dump) goes to a unique name
+// beside it rather than replacing it. What an earlier process left under the
+// fixed name is replaced as before.
+bool useUniqueDumpName() {
+    return option::uniqueDumpFilesSetting() || g_fixedNameTaken.exchange(true);
 }
 
 } // namespace
@@ -130,7 +143,7 @@ void writeCrashDump(const Logger::Logged* logged, _EXCEPTION_POINTERS* exception
         GetLocalTime(&now);
         const DumpTime time{now.wYear,   now.wMonth,  now.wDay,         now.wHour,
                             now.wMinute, now.wSecond, now.wMilliseconds};
-        writeMiniDump(logged, crashDumpPath(base, option::uniqueDumpFilesSetting(), time), exceptionPointers);
+        writeMiniDump(logged, crashDumpPath(base, useUniqueDumpName(), time), exceptionPointers);
     } catch (...) {
         QV_LOG_QUIETLY(logged, Logger::kError, "Crash dump failed");
     }

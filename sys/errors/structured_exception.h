@@ -32,7 +32,8 @@ void removeStructuredExceptionTranslator();
 void dumpHere(const Logger::Logged* logged);
 
 // Writes a dump for the given exception context into <debug location><exe>.dmp,
-// or a time-stamped unique name when "EnableUniqueDmpFiles" is set.
+// or a time-stamped unique name when "EnableUniqueDmpFiles" is set or this
+// process has already written <exe>.dmp.
 void writeCrashDump(const Logger::Logged* logged, _EXCEPTION_POINTERS* exceptionPointers);
 void writeMiniDump(const Logger::Logged* logged, const std::string& path,
                    _EXCEPTION_POINTERS* exceptionPointers);

@@ -92,7 +92,9 @@ TEST(CrashDump, DumpHereWritesTheCallingThreadAndFailuresAreOnlyLogged) {
     ASSERT_EQ(1u, files.size());
     EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(qv_errors_tests\d{8}-\d{6}_\d{3}\.dmp)")))
         << files[0];
-    EXPECT_EQ(std::make_pair(std::uint32_t(GetCurrentThreadId()), 1u), test::readDump(dumps / files[0]));
+    const auto dump = test::readDump(dumps / files[0]);
+    EXPECT_EQ(1u, test::codeOf(dump));
+    EXPECT_EQ(GetCurrentThreadId(), dump ? dump->stream.ThreadId : 0);
     EXPECT_EQ(1u, test::count(test::takeLog(), "\tERROR\tcrash_dump.cpp:209\tCrash dump written"));
 
     writeMiniDump(&logged, dumps / "missing\\x.dmp", nullptr);

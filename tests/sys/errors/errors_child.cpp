@@ -44,6 +44,10 @@ void divide() {
     zero = 1 / zero;
 }
 
+__attribute__((noinline)) void writeThroughNull() {
+    *nowhere = 1;
+}
+
 // Ends the process with the code, starting no debugger (which would outlive
 // the process with its output open).
 LONG WINAPI reportUnhandled(EXCEPTION_POINTERS* pointers) {
@@ -78,8 +82,14 @@ int main(int argc, char** argv) {
     } catch (...) {
         qv::sys::fatalError("QuorvaneAnalytics appMain", nullptr);
     }
-    if (scenario == "terminate") {
-        std::terminate();
+    if (scenario == "escape-main") {
+        throw std::runtime_error("out of main");
+    } else if (scenario == "fault-main") {
+        // Nothing catches it: the fault's dump, then the terminate handler's.
+        std::printf("fault in thread %lu function %p\n", GetCurrentThreadId(),
+                    reinterpret_cast<void*>(&writeThroughNull));
+        std::fflush(stdout);
+        writeThroughNull();
     } else if (scenario == "abort") {
         std::abort();
     } else if (scenario == "pure-call") {

@@ -1,11 +1,13 @@
 #pragma once
 
-// Shared by the errors tests: captured log lines, a minidump reader, and the
-// helper child that takes the paths ending a process. Scratch folders and
-// registry settings that are removed again come from the logger and config
-// test helpers.
+// Shared by the errors tests: captured log lines, a reader of a minidump's
+// exception stream, and the helper child that takes the paths ending a
+// process. Scratch folders and registry settings that are removed again come
+// from the logger and config test helpers.
 
 #include <windows.h>
+
+#include <dbghelp.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -83,27 +86,42 @@ inline const struct WindowsTempFolderAside {
     }
 } windowsTempFolderAside;
 
-// The thread id and exception code of a minidump's exception stream (type
-// 6); nothing unless the file is a minidump with one.
-inline std::optional<std::pair<std::uint32_t, std::uint32_t>> readDump(const std::string& path) {
+// A minidump's exception stream (type 6) and the context it points to.
+struct DumpException {
+    MINIDUMP_EXCEPTION_STREAM stream;
+    CONTEXT context; // zero when it runs past the file
+};
+
+// Nothing unless the file is a minidump with an exception stream.
+inline std::optional<DumpException> readDump(const std::string& path) {
     const std::string bytes = readFile(path);
-    auto u32 = [&bytes](std::size_t at) {
-        std::uint32_t value = 0;
-        return at + 4 <= bytes.size() ? (std::memcpy(&value, &bytes[at], 4), value) : 0;
+    auto read = [&bytes](auto& to, std::uint64_t rva) { // only what the file holds whole
+        return rva + sizeof to <= bytes.size() && (std::memcpy(&to, &bytes[rva], sizeof to), true);
     };
-    for (std::uint32_t i = 0, directory = u32(12); bytes.compare(0, 4, "MDMP") == 0 && i < u32(8); ++i) {
-        const std::uint32_t stream = u32(directory + 12 * i + 8);
-        if (u32(directory + 12 * i) == 6 && stream + 12 <= bytes.size()) {
-            return std::make_pair(u32(stream), u32(stream + 8));
+    MINIDUMP_HEADER header;
+    MINIDUMP_DIRECTORY entry;
+    DumpException dump{};
+    for (std::uint32_t i = 0;
+         bytes.compare(0, 4, "MDMP") == 0 && read(header, 0) && i < header.NumberOfStreams &&
+         read(entry, header.StreamDirectoryRva + std::uint64_t(i) * sizeof entry);
+         ++i) {
+        if (entry.StreamType == ExceptionStream && read(dump.stream, entry.Location.Rva)) {
+            read(dump.context, dump.stream.ThreadContext.Rva);
+            return dump;
         }
     }
     return std::nullopt;
 }
 
+inline std::uint32_t codeOf(const std::optional<DumpException>& dump) {
+    return dump ? dump->stream.ExceptionRecord.ExceptionCode : 0;
+}
+
 struct ChildRun {
     DWORD status;
-    std::string output; // its log lines included
-    std::optional<std::pair<std::uint32_t, std::uint32_t>> dump;
+    std::string output;                                    // its log lines included
+    std::optional<DumpException> dump;                     // of qv_errors_child.dmp
+    std::vector<std::optional<DumpException>> uniqueDumps; // of the time-stamped names, in name order
 };
 
 // Runs qv_errors_child.exe `scenario`, its dumps going to a scratch directory.
@@ -129,7 +147,13 @@ inline ChildRun runChild(const std::string& scenario) {
     GetExitCodeProcess(child.hProcess, &status);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
-    return {status, readFile(scratch / "out"), readDump(scratch / "qv_errors_child.dmp")};
+    ChildRun run{status, readFile(scratch / "out"), readDump(scratch / "qv_errors_child.dmp"), {}};
+    for (const std::string& name : scratch.names()) {
+        if (name != "qv_errors_child.dmp" && name.find(".dmp") != std::string::npos) {
+            run.uniqueDumps.push_back(readDump(scratch / name));
+        }
+    }
+    return run;
 }
 
 } // namespace qv::sys::test

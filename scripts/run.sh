@@ -40,8 +40,9 @@ wait "$sim_pid" 2>/dev/null || true
 sim_pid=
 
 echo
-echo "built: $PWD/$agent"
-echo "built: $PWD/$simulator"
+echo "ship: $PWD/$agent"
+echo "keep: $PWD/$agent.debug (never shipped: it turns a crash dump of this build into a stack)"
+echo "built: $PWD/$simulator (and its .debug)"
 echo "On Windows, copy QuorvaneAnalytics.exe anywhere and run it from a console while the manager"
 echo "service runs; it needs no DLL beyond Windows' own. Under Wine: cmake/wine-run.sh $agent"
 exit $status

@@ -144,6 +144,17 @@ check(len(fatal) >= 1 and "the reader's thread cannot start" in fatal[0], f"fail
 check(result.stdout.splitlines()[1:] == ["---"], f"failing reader: output {result.stdout!r}")
 print(f"failing reader: exit {result.returncode}, {len(fatal)} FATAL records")
 
+# The agent as shipped: stripped, linked to a debug file of the same build.
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "cmake"))
+import ship_executable as pe  # noqa: E402
+images = [open(path, "rb").read() for path in (AGENT, AGENT + ".debug")]
+stamps = [pe.u32(image, pe.headers(image)[0] + 4) for image in images]
+sums = [(pe.u32(image, pe.headers(image)[1] + 64), pe.image_checksum(image, pe.headers(image)[1] + 64)) for image in images]
+check(stamps[0] == stamps[1] == int.from_bytes(pe.build_id_prefix(images[0]), "little"), f"time stamps {stamps}")
+link = os.path.basename(AGENT).encode() + b".debug\0"
+check(all(a == b for a, b in sums) and link in images[0], f"checksums {sums}, or no link to {link}")
+check(len(images[0]) < 2 << 20 and b".debug_info" not in images[0] and b".debug_info" in images[1], "not stripped")
+
 for failure in failures:
     print("FAILED:", failure)
 sys.exit(1 if failures else 0)

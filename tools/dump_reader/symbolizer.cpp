@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,8 +25,13 @@ std::map<std::uint64_t, Symbolized> parseAddr2lineOutput(const std::string& outp
         if (line.rfind("0x", 0) == 0) {
             current = &result[std::strtoull(line.c_str(), nullptr, 16)];
         } else if (current != nullptr && std::getline(lines, place)) {
-            // addr2line appends " (discriminator N)" to some places.
-            current->push_back({line, place.substr(0, place.find(" (discriminator"))});
+            // addr2line appends " (discriminator N)" to some places; our builds
+            // name the compile folder ".", so "./" leads our own sources.
+            place.resize(std::min(place.size(), place.find(" (discriminator")));
+            if (place.rfind("./", 0) == 0) {
+                place.erase(0, 2);
+            }
+            current->push_back({line, place});
         }
     }
     return result;

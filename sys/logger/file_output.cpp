@@ -94,14 +94,17 @@ bool FileOutput::write(const Record& record, Level level, const std::string& tex
 }
 
 bool FileOutput::recover(const Record& record) {
-    // The same file again, for appending: a failure never starts another.
-    if (failing_ && !open(FileMode::Append)) {
-        return false;
-    }
-    // Half a line left by a failed write stays a line of its own.
-    if (endsInsideALine(currentFile_) && !file_->write("\n")) {
-        fail("writing " + currentFile_ + " failed: " + systemErrorDescription(file_->error()));
-        return false;
+    if (failing_) {
+        // The same file again, for appending: a failure never starts another.
+        if (!open(FileMode::Append)) {
+            return false;
+        }
+        // Half a line left by a failed write stays a line of its own. Only a
+        // failure leaves one: a file that took every write needs no look.
+        if (endsInsideALine(currentFile_) && !file_->write("\n")) {
+            fail("writing " + currentFile_ + " failed: " + systemErrorDescription(file_->error()));
+            return false;
+        }
     }
     if (lost_ > 0 && !write(record, kWarn,
                             std::to_string(lost_) + (lost_ == 1 ? " log record was" : " log records were") +

@@ -99,9 +99,7 @@ void pruneDecoratedLogs(const std::string& path, const std::string& current, std
     const std::string currentName = current.substr(fileNameStart(current));
     std::vector<FileEntry> files;
     for (FileEntry& file : listFiles(directory)) {
-        if (isDecoratedName(file.name, split.stem, split.extension) &&
-            !(file.name.size() == currentName.size() &&
-              sameText(file.name.data(), currentName.data(), currentName.size()))) {
+        if (isDecoratedName(file.name, split.stem, split.extension) && !sameLogPath(file.name, currentName)) {
             files.push_back(std::move(file));
         }
     }

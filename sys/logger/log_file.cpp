@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "sys/errors/exception.h"
+#include "sys/win32/unique_handle.h"
 #else
 #include <cerrno>
 #include <cstring>
@@ -80,16 +81,16 @@ std::optional<std::uint64_t> LogFile::size() const {
 }
 
 bool LogFile::isAt(const std::string& path) const {
-    const HANDLE other = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (other == INVALID_HANDLE_VALUE) {
+    const win32::UniqueHandle other(CreateFileA(path.c_str(), 0,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!other) {
         return GetLastError() != ERROR_FILE_NOT_FOUND;
     }
     BY_HANDLE_FILE_INFORMATION mine;
     BY_HANDLE_FILE_INFORMATION theirs;
-    const bool known =
-        isOpen() && GetFileInformationByHandle(handle_, &mine) && GetFileInformationByHandle(other, &theirs);
-    CloseHandle(other);
+    const bool known = isOpen() && GetFileInformationByHandle(handle_, &mine) &&
+                       GetFileInformationByHandle(other.get(), &theirs);
     return !known ||
            (mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
             mine.nFileIndexHigh == theirs.nFileIndexHigh && mine.nFileIndexLow == theirs.nFileIndexLow);

@@ -27,10 +27,6 @@ std::string fallbackLogDirectory(bool preferTemp) {
     }
 }
 
-std::string quotedName(const std::string& name) {
-    return '"' + name + '"';
-}
-
 std::unique_ptr<Output> streamOutput(std::ostream& stream, int lineType) {
     return std::make_unique<OutputImpl>(std::make_unique<StreamOutputWriter>(stream), lineType);
 }
@@ -118,7 +114,7 @@ Output* LoggerCore::getOutput(const std::string& name, SettingsNotes& notes) {
                                           settings->maxSize, settings->maxFileCount);
             // Told once, when the output is made; the file is tried again at each record.
             if (fileOutputs_.size() != filesBefore && !file.openFailure().empty()) {
-                notes.push_back("the output " + quotedName(name) + " " + file.openFailure() +
+                notes.push_back("the output \"" + name + "\" " + file.openFailure() +
                                 "; its records are lost until it can be opened");
             }
             output = &file;

@@ -28,6 +28,7 @@
 #include "channel/dock_event.h"
 #include "channel/key.h"
 #include "channel/key_store.h"
+#include "sys/win32/unique_handle.h"
 #include "tools/manager_simulator/frames.h"
 
 #include <windows.h>
@@ -207,28 +208,29 @@ int serve(const std::string& name, const char* path, std::uint64_t count) {
         return 1;
     }
     const std::string full = "\\\\.\\pipe\\" + name;
-    HANDLE h = CreateNamedPipeA(full.c_str(), PIPE_ACCESS_DUPLEX,
-                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 64 * 1024, 4096, 0,
-                                nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+    const qv::sys::win32::UniqueHandle h(CreateNamedPipeA(full.c_str(), PIPE_ACCESS_DUPLEX,
+                                                          PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                                          1, 64 * 1024, 4096, 0, nullptr));
+    if (!h) {
         std::fprintf(stderr, "cannot create %s: %lu\n", full.c_str(), GetLastError());
         return 1;
     }
-    if (!ConnectNamedPipe(h, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
-        std::fprintf(stderr, "ConnectNamedPipe failed: %lu\n", GetLastError());
-        CloseHandle(h);
-        return 1;
+    if (!ConnectNamedPipe(h.get(), nullptr)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_PIPE_CONNECTED) {
+            std::fprintf(stderr, "ConnectNamedPipe failed: %lu\n", error);
+            return 1;
+        }
     }
     std::uint64_t written = 0;
     DWORD done = 0;
     for (std::size_t i = 0; count == 0 || written < count; i = (i + 1) % frames.size()) {
-        if (!WriteFile(h, frames[i].data(), static_cast<DWORD>(frames[i].size()), &done, nullptr)) {
+        if (!WriteFile(h.get(), frames[i].data(), static_cast<DWORD>(frames[i].size()), &done, nullptr)) {
             break;
         }
         ++written;
     }
-    FlushFileBuffers(h);
-    CloseHandle(h);
+    FlushFileBuffers(h.get());
     std::printf("written=%llu\n", static_cast<unsigned long long>(written));
     return 0;
 }

@@ -8,7 +8,8 @@
 //   agent_bench nothing
 //       returns at once: the trivial program to compare start-up against.
 //   agent_bench wait PIPE
-//       returns once \\.\pipe\PIPE exists (exit 1 after 10 s without it).
+//       returns once \\.\pipe\PIPE exists (exit 1 after 30 s without it);
+//       the agent's end-to-end test starts the agent so.
 //   agent_bench read PIPE MS
 //       a plain blocking ReadFile loop on \\.\pipe\PIPE for MS milliseconds;
 //       prints "read=N ms=T".
@@ -115,9 +116,10 @@ int run(int argc, char** argv) {
     return 0;
 }
 
-// Waits up to 10 s for the pipe to exist with a free instance.
+// Waits up to 30 s for the pipe to exist with a free instance: a simulator
+// starting under a loaded Wine takes seconds.
 bool waitForPipe(const std::string& full) {
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < 1500; ++i) {
         if (WaitNamedPipeA(full.c_str(), 1)) {
             return true;
         }

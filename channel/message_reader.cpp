@@ -110,6 +110,10 @@ void MessageReader::readMessages() {
 }
 
 void MessageReader::readWaitingMessages() {
+    // Sized by the pipe's own count of each message, never by the length
+    // field, which the peer could set to anything; kept across the burst so
+    // that a message of the usual size costs no allocation.
+    std::vector<std::uint8_t> message;
     // A manager that writes faster than this loop reads must not hold off a
     // stop; the look costs no kernel call.
     while (!stopRequested()) {
@@ -117,9 +121,6 @@ void MessageReader::readWaitingMessages() {
         if (client->peek(header, sizeof header) < sizeof header) {
             return;
         }
-        // The buffer is sized by the pipe's own count of the message, never by
-        // the length field, which the peer could set to anything.
-        std::vector<std::uint8_t> message;
         if (!client->readPacket(message)) {
             return;
         }

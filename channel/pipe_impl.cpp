@@ -110,7 +110,8 @@ std::uint64_t IpcPipe::PipeImpl::peek(void* buffer, std::uint64_t size) {
         }
         std::uint32_t error = 0;
         if (readPending_) {
-            if (!pipe_.getOverlappedResult(win32::Win32Pipe::kReadReadyResult, lastTransferred_, error)) {
+            std::uint32_t transferred = 0; // none: the read is of zero bytes
+            if (!pipe_.getOverlappedResult(win32::Win32Pipe::kReadReadyResult, transferred, error)) {
                 if (error == ERROR_IO_INCOMPLETE) {
                     return 0; // no message yet
                 }
@@ -200,7 +201,6 @@ bool IpcPipe::PipeImpl::takeMessage() {
             error = 0;
         }
     }
-    lastTransferred_ = static_cast<std::uint32_t>(taken);
     held_ = taken;
     holding_ = true;
     return true;

@@ -46,7 +46,6 @@ protected:
     // `total` bytes where `needed` were asked for.
     [[noreturn]] void failShort(std::uint64_t total, std::uint64_t needed);
 
-    std::uint32_t lastTransferred_ = 0;
     bool readPending_ = false;
     // A message was taken and no read is armed: the next peek takes the next
     // message straight from the pipe, in one call while messages are queued,

@@ -142,24 +142,36 @@ start_writer() {
   writer_pid=$!
   win "$bench" wait $pipe
 }
+# The writer ends once its client has gone; its id is forgotten then, so that
+# the exit handler never kills a process that took the number since.
+wait_writer() {
+  wait "$writer_pid" || true
+  writer_pid=
+}
 median() { sort -n | sed -n 2p; }
 : >"$work/rounds.txt"
 for round in 1 2 3; do
   load=$(cut -d' ' -f1-3 /proc/loadavg)
   start_writer
   win "$bench" read $pipe 1000 >"$work/plain.txt" 2>&1
-  wait "$writer_pid" || true
+  wait_writer
   start_simulator --file "Z:$work/events.txt" --repeat 100000000
   win "$bench" read $pipe 1000 >"$work/sim.txt" 2>&1
   stop_simulator
   start_writer
   win "$bench" run "Z:$work/flood.out" "$agent" >"$work/flood.txt" 2>/dev/null
-  wait "$writer_pid" || true
+  wait_writer
+  # bc answers a missing figure with nothing, which printf shows as 0.
+  need "read count of the plain writer's flood" "$(field read "$work/plain.txt")" "$work/plain.txt"
+  need "read count of the simulator's flood" "$(field read "$work/sim.txt")" "$work/sim.txt"
   plain_rate=$(echo "$(field read "$work/plain.txt") * 1000 / $(field ms "$work/plain.txt")" | bc)
   sim_rate=$(echo "$(field read "$work/sim.txt") * 1000 / $(field ms "$work/sim.txt")" | bc)
+  [ "${plain_rate:-0}" -gt 0 ] || fail "the plain loop read nothing from the plain writer: $(cat "$work/plain.txt")"
   written=$(records "$work/flood.out")
   flood_ms=$(field wall_ms "$work/flood.txt")
   flood_ws=$(field peak_ws_kib "$work/flood.txt")
+  need "wall time of the agent under the flood" "$flood_ms" "$work/flood.txt"
+  need "working set of the agent under the flood" "$flood_ws" "$work/flood.txt"
   wall_rate=$(echo "$written * 1000 / ($flood_ms - $trivial)" | bc)
   sim_ratio=$(echo "scale=2; $sim_rate / $plain_rate" | bc)
   agent_ratio=$(echo "scale=2; $written / $plain_rate" | bc)

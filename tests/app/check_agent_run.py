@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs QuorvaneAnalytics.exe as a user would, against the manager simulator
 on the real pipe name, and checks its standard output and exit status.
-Usage: check_agent_run.py AGENT SIMULATOR FAILING_AGENT WAIT_FOR_PIPE [EMULATOR...]"""
+Usage: check_agent_run.py AGENT SIMULATOR FAILING_AGENT AGENT_BENCH [EMULATOR...]"""
 import json
 import os
 import subprocess
@@ -11,7 +11,7 @@ import time
 
 import yaml
 
-AGENT, SIMULATOR, FAILING_AGENT, WAIT_FOR_PIPE, EMULATOR = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5:]
+AGENT, SIMULATOR, FAILING_AGENT, AGENT_BENCH, EMULATOR = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5:]
 ENV = dict(os.environ, TZ="UTC")
 failures = []
 
@@ -55,7 +55,7 @@ def with_simulator(lines, *options):
                                  stdout=log, stderr=log, env=ENV)
     try:
         # The agent starts once the simulator's pipe exists.
-        waited = subprocess.run(EMULATOR + [WAIT_FOR_PIPE, "qvm_message_server"], env=ENV,
+        waited = subprocess.run(EMULATOR + [AGENT_BENCH, "wait", "qvm_message_server"], env=ENV,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60).returncode
         check(waited == 0, f"the simulator's pipe did not appear: {lines[:1]} {options}")
         return run_agent()

@@ -8,7 +8,8 @@
 //   agent_bench nothing
 //       returns at once: the trivial program to compare start-up against.
 //   agent_bench wait PIPE
-//       returns once \\.\pipe\PIPE exists (exit 1 after 10 s without it).
+//       returns once \\.\pipe\PIPE exists (exit 1 after 30 s without it);
+//       the agent's end-to-end test starts the agent so.
 //   agent_bench read PIPE MS
 //       a plain blocking ReadFile loop on \\.\pipe\PIPE for MS milliseconds;
 //       prints "read=N ms=T".
@@ -28,6 +29,7 @@
 #include "channel/dock_event.h"
 #include "channel/key.h"
 #include "channel/key_store.h"
+#include "sys/win32/unique_handle.h"
 #include "tools/manager_simulator/frames.h"
 
 #include <windows.h>
@@ -114,9 +116,10 @@ int run(int argc, char** argv) {
     return 0;
 }
 
-// Waits up to 10 s for the pipe to exist with a free instance.
+// Waits up to 30 s for the pipe to exist with a free instance: a simulator
+// starting under a loaded Wine takes seconds.
 bool waitForPipe(const std::string& full) {
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < 1500; ++i) {
         if (WaitNamedPipeA(full.c_str(), 1)) {
             return true;
         }
@@ -207,28 +210,29 @@ int serve(const std::string& name, const char* path, std::uint64_t count) {
         return 1;
     }
     const std::string full = "\\\\.\\pipe\\" + name;
-    HANDLE h = CreateNamedPipeA(full.c_str(), PIPE_ACCESS_DUPLEX,
-                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 64 * 1024, 4096, 0,
-                                nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+    const qv::sys::win32::UniqueHandle h(CreateNamedPipeA(full.c_str(), PIPE_ACCESS_DUPLEX,
+                                                          PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                                          1, 64 * 1024, 4096, 0, nullptr));
+    if (!h) {
         std::fprintf(stderr, "cannot create %s: %lu\n", full.c_str(), GetLastError());
         return 1;
     }
-    if (!ConnectNamedPipe(h, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
-        std::fprintf(stderr, "ConnectNamedPipe failed: %lu\n", GetLastError());
-        CloseHandle(h);
-        return 1;
+    if (!ConnectNamedPipe(h.get(), nullptr)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_PIPE_CONNECTED) {
+            std::fprintf(stderr, "ConnectNamedPipe failed: %lu\n", error);
+            return 1;
+        }
     }
     std::uint64_t written = 0;
     DWORD done = 0;
     for (std::size_t i = 0; count == 0 || written < count; i = (i + 1) % frames.size()) {
-        if (!WriteFile(h, frames[i].data(), static_cast<DWORD>(frames[i].size()), &done, nullptr)) {
+        if (!WriteFile(h.get(), frames[i].data(), static_cast<DWORD>(frames[i].size()), &done, nullptr)) {
             break;
         }
         ++written;
     }
-    FlushFileBuffers(h);
-    CloseHandle(h);
+    FlushFileBuffers(h.get());
     std::printf("written=%llu\n", static_cast<unsigned long long>(written));
     return 0;
 }

@@ -287,14 +287,12 @@ std::string describeFrame(const PlannedFrame& frame, const EventLines& lines) {
 }
 
 std::vector<FrameKind> kindsNeverSent(const std::vector<FrameKind>& badKinds, std::uint64_t badFrames) {
+    // A kind given twice is sent when its first turn comes up: the kinds
+    // never sent are those first given at a turn beyond the bad frames.
     std::vector<FrameKind> never;
     for (std::size_t i = 0; i < badKinds.size(); ++i) {
-        // A kind given twice is sent when either of its turns comes up.
-        bool sent = false;
-        for (std::size_t j = 0; j < badKinds.size(); ++j) {
-            sent = sent || (badKinds[j] == badKinds[i] && j < badFrames);
-        }
-        if (!sent && std::find(never.begin(), never.end(), badKinds[i]) == never.end()) {
+        const auto first = badKinds.begin() + static_cast<std::ptrdiff_t>(i);
+        if (i >= badFrames && std::find(badKinds.begin(), first, badKinds[i]) == first) {
             never.push_back(badKinds[i]);
         }
     }

@@ -29,9 +29,10 @@ template <typename Condition>
 bool waitSliced(const Logger::Logged& logged, const char* operation, IWaitable& flag, Condition holds,
                 std::int64_t total, std::int64_t slice) {
     using Clock = std::chrono::steady_clock;
-    // Beyond a century a limit is as good as none, and the deadline cannot overflow.
+    // Beyond a century a limit is as good as none (kWaitForever among them),
+    // and the deadline cannot overflow.
     constexpr std::int64_t kLongestLimit = 100LL * 365 * 24 * 3600 * 1000000;
-    const bool limited = total != kWaitForever && total <= kLongestLimit;
+    const bool limited = total <= kLongestLimit;
     const std::int64_t limit = limited ? std::max<std::int64_t>(total, 0) : 0;
     const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(limit);
     while (!holds()) {

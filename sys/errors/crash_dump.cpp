@@ -65,6 +65,12 @@ std::string settingDirectory() {
     return directory;
 }
 
+// Log readers know the dump records by these line numbers, which stay fixed
+// as the source moves.
+constexpr int kDumpWrittenLine = 209;
+constexpr int kDumpFailedLine = 211;
+constexpr int kNoDumpFileLine = 214;
+
 // Set once this process has taken the fixed dump name.
 std::atomic<bool> g_fixedNameTaken{false};
 
@@ -117,9 +123,12 @@ std::string crashDumpPath(const std::string& base, bool uniqueNames, const DumpT
     std::string path = base + stamp + ".dmp";
     for (int n = 1; n <= 10; ++n) {
         // Creating the file claims the name: a dump of another thread in the
-        // same millisecond finds it taken and moves on.
+        // same millisecond finds it taken and moves on. A link put under the
+        // name counts as taken too, rather than creating the file it leads to.
         const win32::UniqueHandle claimed(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                                      CREATE_NEW,
+                                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                                      nullptr));
         if (claimed || GetLastError() != ERROR_FILE_EXISTS) {
             return path;
         }
@@ -154,17 +163,18 @@ void writeMiniDump(const Logger::Logged* logged, const std::string& path,
     const DumpFile dump = createDumpFile(path);
     const win32::UniqueHandle& file = dump.file;
     if (!file) {
-        QV_LOG_QUIETLY_AT(logged, Logger::kError, 214,
+        QV_LOG_QUIETLY_AT(logged, Logger::kError, kNoDumpFileLine,
                           "Cannot create the dump file \"" << path << "\": " << SystemErrorCode(dump.error));
         return;
     }
     MINIDUMP_EXCEPTION_INFORMATION information{GetCurrentThreadId(), exceptionPointers, TRUE};
     if (MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file.get(), MiniDumpNormal,
                           exceptionPointers != nullptr ? &information : nullptr, nullptr, nullptr)) {
-        QV_LOG_QUIETLY_AT(logged, Logger::kError, 209, "Crash dump written to \"" << path << "\"");
+        QV_LOG_QUIETLY_AT(logged, Logger::kError, kDumpWrittenLine,
+                          "Crash dump written to \"" << path << "\"");
     } else {
         const DWORD error = GetLastError();
-        QV_LOG_QUIETLY_AT(logged, Logger::kError, 211,
+        QV_LOG_QUIETLY_AT(logged, Logger::kError, kDumpFailedLine,
                           "Writing the crash dump failed: " << SystemErrorCode(error));
     }
 }

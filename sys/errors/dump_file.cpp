@@ -4,6 +4,8 @@
 
 #include <sddl.h>
 
+#include "sys/win32/local_memory.h"
+
 namespace qv::sys {
 
 namespace {
@@ -16,11 +18,6 @@ bool plainEntry(HANDLE handle, DWORD wantedType) {
            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == wantedType &&
            (wantedType != 0 || info.nNumberOfLinks == 1);
 }
-
-struct LocalMemory {
-    ~LocalMemory() { LocalFree(pointer); }
-    void* pointer = nullptr;
-};
 
 } // namespace
 
@@ -43,13 +40,13 @@ DumpFile createDumpFile(const std::string& path) {
     if (!self.empty()) {
         access += "(A;;FA;;;" + win32::sidText(self) + ")";
     }
-    LocalMemory descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(access.c_str(), SDDL_REVISION_1,
-                                                              &descriptor.pointer, nullptr)) {
+    win32::UniqueLocal descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(access.c_str(), SDDL_REVISION_1, descriptor.put(),
+                                                              nullptr)) {
         result.error = GetLastError();
         return result;
     }
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.pointer, FALSE};
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     for (int attempt = 0; attempt < 2; ++attempt) {
         // Only a file made here has the access list above: an existing one
         // keeps its own, and its owner may grant himself access at any time.

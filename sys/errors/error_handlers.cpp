@@ -25,6 +25,8 @@ constexpr int kInvalidParameterLine = 126;
 constexpr int kPureCallLine = 142;
 
 std::atomic<bool> g_fatalClaimed{false};
+// What setAbortBehaviour last asked for, kept where the runtime has no setting.
+std::atomic<unsigned int> g_requestedAbortBehaviour{0};
 // Set by installErrorHandlers: before it, the runtime hooks only end the process.
 std::atomic<const Logger::Logged*> g_defaultIdentity{nullptr};
 // The handler SIGABRT had before ours; kept, as the runtime hands it back to no one.
@@ -61,10 +63,6 @@ void abortSignalHandler(int) {
     std::abort();
 }
 
-} // namespace
-
-namespace {
-std::atomic<unsigned int> g_requestedAbortBehaviour{0};
 } // namespace
 
 unsigned int requestedAbortBehaviour() {

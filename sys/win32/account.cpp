@@ -5,7 +5,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include "sys/win32/unique_handle.h"
+#include "sys/win32/local_memory.h"
 
 namespace qv::sys::win32 {
 
@@ -22,13 +22,11 @@ Sid copied(PSID sid) {
 } // namespace
 
 Sid sidFromText(const std::string& text) {
-    PSID sid = nullptr;
-    if (!ConvertStringSidToSidA(text.c_str(), &sid)) {
+    UniqueLocal sid;
+    if (!ConvertStringSidToSidA(text.c_str(), sid.put())) {
         return Sid();
     }
-    Sid result = copied(sid);
-    LocalFree(sid);
-    return result;
+    return copied(sid.get());
 }
 
 std::string sidText(const Sid& sid) {
@@ -36,9 +34,8 @@ std::string sidText(const Sid& sid) {
     if (sid.empty() || !ConvertSidToStringSidA(const_cast<std::uint8_t*>(sid.data()), &text)) {
         return "unknown";
     }
-    std::string result(text);
-    LocalFree(text);
-    return result;
+    const UniqueLocal owned(text);
+    return text;
 }
 
 Sid tokenUser(void* token) {
@@ -63,15 +60,13 @@ Sid processAccount() {
 }
 
 Sid fileOwner(void* file) {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PSID owner = nullptr; // points into the descriptor
+    UniqueLocal descriptor;
     if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        &descriptor) != ERROR_SUCCESS) {
+                        descriptor.put()) != ERROR_SUCCESS) {
         return Sid();
     }
-    Sid result = copied(owner);
-    LocalFree(descriptor);
-    return result;
+    return copied(owner);
 }
 
 bool isTrustedOwner(const Sid& owner, const Sid& self) {

@@ -13,9 +13,11 @@ constexpr std::uint32_t kHeaderSize = 32, kDirectoryEntrySize = 12, kThreadSize 
 // The x64 CONTEXT up to and including Rip; Rax..R15 start at 0x78.
 constexpr std::uint32_t kContextSize = 256, kContextRax = 0x78, kContextRip = 0xF8;
 
-std::string narrow(std::u16string_view text) {
+// UTF-16LE bytes as ASCII, '?' for every other character.
+std::string narrow(std::string_view utf16) {
     std::string out;
-    for (char16_t c : text) {
+    for (std::size_t i = 0; i + 1 < utf16.size(); i += 2) {
+        const unsigned c = static_cast<unsigned char>(utf16[i]) | static_cast<unsigned char>(utf16[i + 1]) << 8;
         out += c < 0x80 ? static_cast<char>(c) : '?';
     }
     return out;
@@ -113,13 +115,7 @@ void Minidump::readModules(std::uint64_t at, std::uint32_t size) {
         module.timeStamp = bytes_.get<std::uint32_t>(record + 16, "a module's time stamp");
         const auto nameAt = bytes_.get<std::uint32_t>(record + 20, "a module's name");
         const auto nameBytes = bytes_.get<std::uint32_t>(nameAt, "a module's name");
-        const std::string_view name = bytes_.slice(nameAt + 4, nameBytes & ~1u, "a module's name");
-        std::u16string wide(name.size() / 2, u'\0');
-        for (std::size_t c = 0; c < wide.size(); ++c) {
-            wide[c] = static_cast<char16_t>(static_cast<unsigned char>(name[2 * c]) |
-                                            static_cast<unsigned char>(name[2 * c + 1]) << 8);
-        }
-        module.path = narrow(wide);
+        module.path = narrow(bytes_.slice(nameAt + 4, nameBytes & ~1u, "a module's name"));
         const auto cvSize = bytes_.get<std::uint32_t>(record + 76, "a module's CodeView record");
         const auto cvAt = bytes_.get<std::uint32_t>(record + 80, "a module's CodeView record");
         if (cvSize >= 24 && bytes_.slice(cvAt, 4, "a module's CodeView record") == "RSDS") {

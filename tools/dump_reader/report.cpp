@@ -23,13 +23,16 @@ std::string hex8(std::uint32_t value) {
     return text;
 }
 
-// "build/windows/../../app/x.cpp:12" as "app/x.cpp:12": sources are named
-// relative to the build directory, which the reader of a stack does not care for.
+// "./app/x.cpp:12" and "./../../app/x.cpp:12" as "app/x.cpp:12". Our builds
+// name the compile folder "."; sources are named from the source tree, or,
+// where ccache's base_dir made them relative, from the build folder inside it.
 std::string tidy(const std::string& place) {
     const auto colon = place.rfind(':');
-    const std::string file = place.substr(0, colon);
-    return std::filesystem::path(file).lexically_normal().string() +
-           place.substr(std::min(colon, place.size()));
+    std::string file = std::filesystem::path(place.substr(0, colon)).lexically_normal().string();
+    while (file.rfind("../", 0) == 0) {
+        file.erase(0, 3);
+    }
+    return file + place.substr(std::min(colon, place.size()));
 }
 
 class Describer {

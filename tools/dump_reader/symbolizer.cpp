@@ -25,12 +25,8 @@ std::map<std::uint64_t, Symbolized> parseAddr2lineOutput(const std::string& outp
         if (line.rfind("0x", 0) == 0) {
             current = &result[std::strtoull(line.c_str(), nullptr, 16)];
         } else if (current != nullptr && std::getline(lines, place)) {
-            // addr2line appends " (discriminator N)" to some places; our builds
-            // name the compile folder ".", so "./" leads our own sources.
+            // addr2line appends " (discriminator N)" to some places.
             place.resize(std::min(place.size(), place.find(" (discriminator")));
-            if (place.rfind("./", 0) == 0) {
-                place.erase(0, 2);
-            }
             current->push_back({line, place});
         }
     }

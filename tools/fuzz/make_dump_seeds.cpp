@@ -4,8 +4,10 @@
 
 #include "tools/dump_reader/samples.h"
 
+#include "tools/fuzz/seed_corpus.h"
+
 #include <cstdio>
-#include <fstream>
+#include <iterator>
 #include <string>
 
 int main(int argc, char** argv) {
@@ -41,16 +43,5 @@ int main(int argc, char** argv) {
                          sample::DumpException{7, 1, scanned.rip, scanned}),
         sample::minidump({}, {}, std::nullopt),
     };
-    int count = 0;
-    for (const std::string& seed : seeds) {
-        const std::string path = std::string(argv[1]) + "/dump-seed-" + std::to_string(count++);
-        std::ofstream out(path, std::ios::binary);
-        out << seed;
-        if (!out) {
-            std::fprintf(stderr, "cannot write %s\n", path.c_str());
-            return 1;
-        }
-    }
-    std::printf("%d seeds in %s\n", count, argv[1]);
-    return 0;
+    return qv::fuzz::writeSeeds(argv[1], "dump-seed-", {std::begin(seeds), std::end(seeds)});
 }

@@ -3,8 +3,10 @@
 
 #include "sys/logger/log_cipher.h"
 
+#include "tools/fuzz/seed_corpus.h"
+
 #include <cstdio>
-#include <fstream>
+#include <iterator>
 #include <string>
 
 int main(int argc, char** argv) {
@@ -23,16 +25,5 @@ int main(int argc, char** argv) {
         "\x02\x01 a@@b \x01@@ then \x01",
         "\x01@@" + qv::sys::Logger::encipherToken(qv::sys::Logger::logKey(), "spliced\nline") + "@@",
     };
-    int count = 0;
-    for (const std::string& line : lines) {
-        const std::string path = std::string(argv[1]) + "/log-seed-" + std::to_string(count++);
-        std::ofstream out(path, std::ios::binary);
-        out << line;
-        if (!out) {
-            std::fprintf(stderr, "cannot write %s\n", path.c_str());
-            return 1;
-        }
-    }
-    std::printf("%d seeds in %s\n", count, argv[1]);
-    return 0;
+    return qv::fuzz::writeSeeds(argv[1], "log-seed-", {std::begin(lines), std::end(lines)});
 }

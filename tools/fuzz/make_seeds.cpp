@@ -2,11 +2,12 @@
 // each dock event once as a payload under the channel key and once as plain text.
 
 #include "channel/key_store.h"
+#include "tools/fuzz/seed_corpus.h"
 #include "tools/manager_simulator/message_encoder.h"
 
 #include <cstdio>
-#include <fstream>
 #include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -20,8 +21,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const char* const events[] = {
-        R"({"deviceId":"QV-DOCK-0001","event":3,"fwVersion":[1,2,3],"timestamp":1700000000,)"
-        R"("updMacAddress":"a0:ce:c8:01:02:03"})",
+        (R"({"deviceId":"QV-DOCK-0001","event":3,"fwVersion":[1,2,3],"timestamp":1700000000,)"
+         R"("updMacAddress":"a0:ce:c8:01:02:03"})"),
         R"({"timestamp":1000,"event":1,"deviceId":"X"})",
         R"({"timestamp":1000.9,"event":true,"deviceId":"dock","fwVersion":[257,2.9,false]})",
         R"({"timestamp":-5,"event":65537,"deviceId":"","updMacAddress":"a0-ce-c8-01-02-03:"})",
@@ -29,19 +30,10 @@ int main(int argc, char** argv) {
         R"([1,2,3])",
         "\xEF\xBB\xBF {\"timestamp\":7,\"event\":3,\"deviceId\":\"bom\"}  ",
     };
-    int count = 0;
+    std::vector<std::string> seeds;
     for (const char* event : events) {
-        for (const bool enciphered : {true, false}) {
-            const std::string path = std::string(argv[1]) + "/seed-" + std::to_string(count++);
-            std::ofstream out(path, std::ios::binary);
-            out << (enciphered ? '\x00' : '\x01')
-                << (enciphered ? qv::simulator::encipherMessage(key, event) : std::string(event));
-            if (!out) {
-                std::fprintf(stderr, "cannot write %s\n", path.c_str());
-                return 1;
-            }
-        }
+        seeds.push_back('\x00' + qv::simulator::encipherMessage(key, event));
+        seeds.push_back('\x01' + std::string(event));
     }
-    std::printf("%d seeds in %s\n", count, argv[1]);
-    return 0;
+    return qv::fuzz::writeSeeds(argv[1], "seed-", seeds);
 }

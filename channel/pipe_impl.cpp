@@ -213,6 +213,10 @@ bool IpcPipe::PipeImpl::readPacket(std::vector<std::uint8_t>& buffer) {
     }
     buffer.assign(message_.begin(), message_.begin() + static_cast<std::ptrdiff_t>(held_));
     holding_ = false;
+    if (message_.size() > kMessageBufferSize) {
+        // One large message must not keep its memory for the connection's life.
+        std::vector<std::uint8_t>(kMessageBufferSize).swap(message_);
+    }
     return true;
 }
 
